@@ -1,0 +1,33 @@
+// The module definition, its execution step and the exported entry point.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace {
+
+int corvane_exec(PyObject* /*module*/) { return 0; }
+
+PyModuleDef_Slot kSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(corvane_exec)},
+#ifdef Py_mod_gil
+    // Only write-once data is shared (the processor-feature cache and the
+    // padding-writer choice), so free-threaded interpreters may drop the GIL.
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+    {0, nullptr},
+};
+
+PyModuleDef kModuleDef = {
+    PyModuleDef_HEAD_INIT,
+    "corvane",  // m_name
+    "",         // m_doc
+    0,          // m_size: no per-module state
+    nullptr,    // m_methods: everything is added by the execution step
+    kSlots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_corvane(void) { return PyModuleDef_Init(&kModuleDef); }
