@@ -26,6 +26,11 @@ if [ ${#harnesses[@]} -eq 0 ]; then
 fi
 for h in "${harnesses[@]}"; do
   seeds="fuzz/corpus/${h%_fuzz}"
+  # Seeds are small and deterministic, written by fuzz/seeds/<name>.py.
+  if [ -f "fuzz/seeds/${h%_fuzz}.py" ]; then
+    rm -rf "$seeds" && mkdir -p "$seeds"
+    python3 "fuzz/seeds/${h%_fuzz}.py" "$seeds"
+  fi
   work="fuzz/corpus-work/${h%_fuzz}"
   mkdir -p "$work" fuzz/artifacts
   echo "== $h for ${seconds}s"
