@@ -60,7 +60,6 @@ def bad(id, message, **kwargs):
         # The rejected text is shown debug-quoted.
         bad("quote backslash", r'Unknown method "a\"b\\c"' + METHOD_TAIL, method='a"b\\c'),
         bad("named controls", r'Unknown cutoff level "\t\n\r\0"' + CUTOFF_TAIL, cutoff="\t\n\r\x00"),
-        bad("other controls", r'Unknown coder "\u{1b}\u{7f}\u{85}"' + CODER_TAIL, coder="\x1b\x7f\x85"),
         bad("printable kept", "Unknown method \"café 'x' ✓\"" + METHOD_TAIL, method="café 'x' ✓"),
     ],
 )

@@ -110,20 +110,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CorruptCase{"Truncated51", [](Bytes& b) { b.pop_back(); }, CorvaneError::invalid_header(),
                     "Header is invalid"},
-        CorruptCase{"Empty", [](Bytes& b) { b.clear(); }, CorvaneError::invalid_header(),
-                    "Header is invalid"},
         CorruptCase{"Magic", [](Bytes& b) { b[3] = 'X'; },
                     CorvaneError::invalid_magic({'C', 'R', 'V', 'X'}),
                     "Magic should be 'CRVN' but it was 'CRVX'"},
-        CorruptCase{"MagicNotUtf8", [](Bytes& b) { b[0] = 0xFF; },
-                    CorvaneError::invalid_magic({0xFF, 'R', 'V', 'N'}),
-                    "Magic should be 'CRVN' but it was '????'"},
         CorruptCase{"VersionMajor2", [](Bytes& b) { b[4] = 2; },
                     CorvaneError::invalid_header_version({2, 1}),
                     "Invalid header version '\x02\x01'"},
-        CorruptCase{"VersionMajor0", [](Bytes& b) { b[4] = 0, b[5] = 0; },
-                    CorvaneError::invalid_header_version({0, 0}),
-                    std::string("Invalid header version '\0\0'", 27)},
         CorruptCase{"Kind", [](Bytes& b) { b[7] = '2'; },
                     CorvaneError::invalid_compression_kind({'f', '2'}),
                     "Invalid compression method 'f2'"},
@@ -142,8 +134,6 @@ INSTANTIATE_TEST_SUITE_P(
         CorruptCase{"MaxInf", [](Bytes& b) { put_f32(b, 24, kInf); },
                     CorvaneError::invalid_header(), "Header is invalid"},
         CorruptCase{"MeanNaN", [](Bytes& b) { put_f32(b, 28, -kNaN); },
-                    CorvaneError::invalid_header(), "Header is invalid"},
-        CorruptCase{"MinNegInf", [](Bytes& b) { put_f32(b, 20, -kInf); },
                     CorvaneError::invalid_header(), "Header is invalid"},
         // Several fields wrong: the earliest check decides.
         CorruptCase{"MagicBeforeScale", [](Bytes& b) { b[0] = 'c', b[13] = 99; },
@@ -167,17 +157,15 @@ INSTANTIATE_TEST_SUITE_P(
                     CorvaneError::unknown_entropy_coder(255), "Unknown entropy coder 255"}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-TEST(HeaderParse, UncheckedFieldsAcceptAnyValue) {
+TEST(HeaderParse, EveryAcceptedValueParses) {
   struct Variant {
     const char* name;
     std::function<void(Bytes&)> change;
   };
   const Variant variants[] = {
-      {"version 1,7", [](Bytes& b) { b[5] = 7; }},
       {"scale 6", [](Bytes& b) { b[13] = 6; }},
       {"scale 12", [](Bytes& b) { b[13] = 12; }},
       {"coder 0", [](Bytes& b) { b[14] = 0; }},
-      {"levels 0", [](Bytes& b) { b[12] = 0; }},
       {"sym4", [](Bytes& b) { std::memcpy(b.data() + 8, "sym4", 4); }},
       {"cf53", [](Bytes& b) { std::memcpy(b.data() + 8, "cf53", 4); }},
       {"db04", [](Bytes& b) { std::memcpy(b.data() + 8, "db04", 4); }},
