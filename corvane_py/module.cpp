@@ -2,12 +2,34 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "guard.h"
+#include "options.h"
+
 namespace {
 
-int corvane_exec(PyObject* /*module*/) { return 0; }
+// What the exec step adds to the module, in this order.
+constexpr int (*kExecSteps[])(PyObject*) = {
+    corvane_py::add_options_type,
+};
+
+int corvane_exec(PyObject* module) noexcept {
+  return corvane_py::guard(
+      [&] {
+        for (auto step : kExecSteps) {
+          if (step(module) < 0) return -1;
+        }
+        return 0;
+      },
+      -1);
+}
 
 PyModuleDef_Slot kSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(corvane_exec)},
+#ifdef Py_mod_multiple_interpreters
+    // Type objects and the NumPy C-API table live in process-wide statics,
+    // which one interpreter must not hand to another.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
 #ifdef Py_mod_gil
     // Only write-once data is shared (the processor-feature cache and the
     // padding-writer choice), so free-threaded interpreters may drop the GIL.

@@ -1,5 +1,6 @@
 #include "error.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace corvane {
@@ -45,6 +46,16 @@ std::size_t utf8_sequence(std::string_view s, std::size_t i, std::uint32_t& code
 }
 
 }  // namespace
+
+std::optional<CompressionMethod> method_from_tag(std::array<std::uint8_t, 4> tag) {
+  for (std::size_t i = 0; i < kMethodTags.size(); ++i) {
+    if (std::equal(tag.begin(), tag.end(), kMethodTags[i].begin(),
+                   [](std::uint8_t a, char b) { return a == static_cast<unsigned char>(b); })) {
+      return static_cast<CompressionMethod>(i);
+    }
+  }
+  return std::nullopt;
+}
 
 bool is_valid_utf8(std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
@@ -138,7 +149,9 @@ CorvaneError CorvaneError::out_of_memory(std::uint64_t elements) {
   return e;
 }
 
-CorvaneError CorvaneError::invalid_header() { return CorvaneError(CorvaneErrorKind::InvalidHeader); }
+CorvaneError CorvaneError::invalid_header() {
+  return CorvaneError(CorvaneErrorKind::InvalidHeader);
+}
 
 CorvaneError CorvaneError::unsupported_configuration(std::string text) {
   CorvaneError e(CorvaneErrorKind::UnsupportedConfiguration);

@@ -33,6 +33,15 @@ inline constexpr std::array<std::array<char, 4>, 4> kMethodTags = {{
 // Multiplier of the detail cut-off threshold, indexed by the cut-off code.
 inline constexpr std::array<std::uint8_t, 3> kCutoffMultipliers = {1, 3, 7};
 
+// The method whose header tag this is, if any.
+std::optional<CompressionMethod> method_from_tag(std::array<std::uint8_t, 4> tag);
+
+// The coder byte a container records: the coder that produced the payload.
+// Auto always runs the adaptive rANS coder, so it is never stored itself.
+constexpr std::uint8_t header_coder_byte(EntropyCoder coder) {
+  return coder == EntropyCoder::Deflate ? 0 : 1;
+}
+
 enum class CorvaneErrorKind : std::uint8_t {
   InvalidCompressionMethod = 0,  // 4 bytes: the method tag found
   InvalidMagic = 1,              // 4 bytes: the magic found

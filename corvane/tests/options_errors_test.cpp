@@ -1,20 +1,223 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "error.h"
 
 namespace corvane {
 namespace {
 
-TEST(ErrorMessages, ByteTagsRenderAsTextOrQuestionMarks) {
-  EXPECT_EQ(CorvaneError::invalid_magic({'A', 'B', 'C', 'D'}).render(),
-            "Magic should be 'CRVN' but it was 'ABCD'");
-  EXPECT_EQ(CorvaneError::invalid_magic({0xFF, 0xFF, 0xFF, 0xFF}).render(),
-            "Magic should be 'CRVN' but it was '????'");
-  EXPECT_EQ(CorvaneError::invalid_compression_kind({0xC3, 0x28}).render(),
-            "Invalid compression method '??'");
-  // Control characters are valid UTF-8 and stay as they are.
-  EXPECT_EQ(CorvaneError::invalid_header_version({2, 0}).render(),
-            std::string("Invalid header version '\x02", 25) + std::string(1, '\0') + "'");
+using namespace std::string_literals;
+
+// Readable ctest names for the parametrised cases below.
+struct CaseName {
+  template <class Info>
+  std::string operator()(const Info& info) const {
+    return info.param.name;
+  }
+};
+
+struct MessageCase {
+  const char* name;
+  CorvaneError error;
+  std::string text;
+};
+
+class ErrorMessages : public ::testing::TestWithParam<MessageCase> {};
+
+TEST_P(ErrorMessages, RenderExactly) { EXPECT_EQ(GetParam().error.render(), GetParam().text); }
+
+INSTANTIATE_TEST_SUITE_P(
+    AllVariants, ErrorMessages,
+    ::testing::Values(
+        MessageCase{"Method", CorvaneError::invalid_compression_method({'x', 'y', 'z', 'w'}),
+                    "Invalid compression method 'xyzw'"},
+        MessageCase{"Magic", CorvaneError::invalid_magic({'A', 'B', 'C', 'D'}),
+                    "Magic should be 'CRVN' but it was 'ABCD'"},
+        MessageCase{"Kind", CorvaneError::invalid_compression_kind({'f', '4'}),
+                    "Invalid compression method 'f4'"},
+        MessageCase{"Version", CorvaneError::invalid_header_version({'2', '1'}),
+                    "Invalid header version '21'"},
+        MessageCase{"Transform", CorvaneError::transform("Zero sized input is not supported"),
+                    "Zero sized input is not supported"},
+        MessageCase{"Io", CorvaneError::io("disk on fire"), "disk on fire"},
+        MessageCase{"OutOfMemory", CorvaneError::out_of_memory(18446744073709551615ull),
+                    "Out of memory, can't allocate additional 18446744073709551615"},
+        MessageCase{"InvalidHeader", CorvaneError::invalid_header(), "Header is invalid"},
+        MessageCase{"Unsupported",
+                    CorvaneError::unsupported_configuration("Can't compress empty data"),
+                    "Unsupported compression configuration 'Can't compress empty data'"},
+        MessageCase{"Decompression", CorvaneError::decompression_failed("bad levels"),
+                    "Can't decompress data, reason: bad levels"},
+        MessageCase{"Scale", CorvaneError::unsupported_scale(255),
+                    "Only scaled 6..12 is supported, but it was 255"},
+        MessageCase{"Coder", CorvaneError::unknown_entropy_coder(2), "Unknown entropy coder 2"},
+        // Byte payloads: valid UTF-8 is shown as it is, control characters
+        // included; anything else becomes one '?' per payload byte.
+        MessageCase{"MagicNotUtf8", CorvaneError::invalid_magic({0xFF, 0xFF, 0xFF, 0xFF}),
+                    "Magic should be 'CRVN' but it was '????'"},
+        MessageCase{"MagicTruncatedSequence", CorvaneError::invalid_magic({'a', 'b', 'c', 0xC3}),
+                    "Magic should be 'CRVN' but it was '????'"},
+        MessageCase{"MagicSurrogate", CorvaneError::invalid_magic({0xED, 0xA0, 0x80, 'a'}),
+                    "Magic should be 'CRVN' but it was '????'"},
+        MessageCase{"MagicMultiByte", CorvaneError::invalid_magic({0xC3, 0xA9, 'a', 'b'}),
+                    "Magic should be 'CRVN' but it was '\xC3\xA9"
+                    "ab'"},
+        MessageCase{"KindOverlong", CorvaneError::invalid_compression_kind({0xC0, 0x80}),
+                    "Invalid compression method '??'"},
+        MessageCase{"VersionControlChars", CorvaneError::invalid_header_version({2, 0}),
+                    "Invalid header version '\x02\0'"s}),
+    CaseName());
+
+constexpr std::nullopt_t kNone = std::nullopt;  // no coder given
+
+struct Names {
+  std::string method = "cdf97";
+  std::uint8_t scale = 11;
+  std::string cutoff = "low";
+  std::optional<std::string> coder;
+};
+
+Result<CompressionOptions, std::string> build(const Names& n) {
+  return CompressionOptions::from_names(
+      n.method, n.scale, n.cutoff,
+      n.coder ? std::optional<std::string_view>(*n.coder) : std::nullopt);
+}
+
+TEST(OptionNames, DefaultsMatchTheDefaultOptions) {
+  auto built = build({});
+  ASSERT_TRUE(built.ok());
+  EXPECT_EQ(built.value(), CompressionOptions());
+  EXPECT_EQ(built.value().method(), CompressionMethod::Cdf97);
+  EXPECT_EQ(built.value().scale(), 11);
+  EXPECT_EQ(built.value().cutoff(), CutoffLevel::Low);
+  EXPECT_EQ(built.value().coder(), EntropyCoder::Auto);
+  // "auto" and no coder at all are the same options.
+  auto with_auto = build({"cdf97", 11, "low", "auto"});
+  ASSERT_TRUE(with_auto.ok());
+  EXPECT_EQ(with_auto.value(), built.value());
+}
+
+TEST(OptionNames, EveryNameSelectsItsCode) {
+  const std::pair<const char*, CompressionMethod> methods[] = {
+      {"cdf53", CompressionMethod::Cdf53},
+      {"cdf97", CompressionMethod::Cdf97},
+      {"db4", CompressionMethod::Db4},
+      {"sym4", CompressionMethod::Sym4}};
+  for (const auto& [name, code] : methods) {
+    auto r = build({name, 11, "low", kNone});
+    ASSERT_TRUE(r.ok()) << name;
+    EXPECT_EQ(r.value().method(), code) << name;
+  }
+  const std::pair<const char*, CutoffLevel> cutoffs[] = {
+      {"low", CutoffLevel::Low}, {"medium", CutoffLevel::Medium}, {"high", CutoffLevel::High}};
+  for (const auto& [name, code] : cutoffs) {
+    auto r = build({"cdf97", 11, name, kNone});
+    ASSERT_TRUE(r.ok()) << name;
+    EXPECT_EQ(r.value().cutoff(), code) << name;
+  }
+  const std::pair<const char*, EntropyCoder> coders[] = {{"deflate", EntropyCoder::Deflate},
+                                                         {"arans", EntropyCoder::Arans},
+                                                         {"auto", EntropyCoder::Auto}};
+  for (const auto& [name, code] : coders) {
+    auto r = build({"cdf97", 11, "low", name});
+    ASSERT_TRUE(r.ok()) << name;
+    EXPECT_EQ(r.value().coder(), code) << name;
+  }
+  for (std::uint8_t scale : {6, 12}) {
+    auto r = build({"cdf97", scale, "low", kNone});
+    ASSERT_TRUE(r.ok()) << int{scale};
+    EXPECT_EQ(r.value().scale(), scale);
+  }
+}
+
+struct RejectCase {
+  const char* name;
+  Names names;
+  std::string message;
+};
+
+class OptionRejects : public ::testing::TestWithParam<RejectCase> {};
+
+TEST_P(OptionRejects, WithExactMessage) {
+  auto r = build(GetParam().names);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error(), GetParam().message);
+}
+
+const std::string kMethodTail = ", expected 'cdf97' or 'cdf53' or 'db4' or 'sym4'";
+const std::string kCutoffTail = ", expected 'low' or 'medium' or 'high'";
+const std::string kCoderTail = ", expected 'auto', 'deflate', 'arans'";
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, OptionRejects,
+    ::testing::Values(
+        // Only the exact lower-case names count: no header tags, no case
+        // folding, no trimming.
+        RejectCase{"HeaderTag", {"db04", 11, "low", kNone},
+                   "Unknown method \"db04\"" + kMethodTail},
+        RejectCase{"UpperCase", {"CDF97", 11, "low", kNone},
+                   "Unknown method \"CDF97\"" + kMethodTail},
+        RejectCase{"LeadingBlank", {" cdf97", 11, "low", kNone},
+                   "Unknown method \" cdf97\"" + kMethodTail},
+        RejectCase{"EmptyMethod", {"", 11, "low", kNone}, "Unknown method \"\"" + kMethodTail},
+        RejectCase{"Cutoff", {"cdf97", 11, "Low", kNone},
+                   "Unknown cutoff level \"Low\"" + kCutoffTail},
+        RejectCase{"Coder", {"cdf97", 11, "low", "AUTO"}, "Unknown coder \"AUTO\"" + kCoderTail},
+        RejectCase{"ScaleBelow", {"cdf97", 5, "low", kNone},
+                   "Only scaled 6..12 is supported, but it was 5"},
+        RejectCase{"ScaleAbove", {"cdf97", 13, "low", kNone},
+                   "Only scaled 6..12 is supported, but it was 13"},
+        // Checks run method, cutoff, scale, coder; the first failure wins.
+        RejectCase{"AllBadReportsMethod",
+                   {"x", 200, "y", "z"},
+                   "Unknown method \"x\"" + kMethodTail},
+        RejectCase{"CutoffBeforeScale",
+                   {"cdf97", 13, "y", "z"},
+                   "Unknown cutoff level \"y\"" + kCutoffTail},
+        RejectCase{"ScaleBeforeCoder",
+                   {"cdf97", 13, "low", "z"},
+                   "Only scaled 6..12 is supported, but it was 13"},
+        // Debug quoting of the rejected text.
+        RejectCase{"QuoteAndBackslash",
+                   {"a\"b\\c", 11, "low", kNone},
+                   "Unknown method \"a\\\"b\\\\c\"" + kMethodTail},
+        RejectCase{"NamedControls",
+                   {"cdf97", 11, "\t\r\n"s + '\0', kNone},
+                   "Unknown cutoff level \"\\t\\r\\n\\0\"" + kCutoffTail},
+        RejectCase{"OtherControls",
+                   {"cdf97", 11, "low", "\x01\x1f\x7f\xc2\x85"},
+                   "Unknown coder \"\\u{1}\\u{1f}\\u{7f}\\u{85}\"" + kCoderTail},
+        RejectCase{"PrintableKept",
+                   {"caf\xc3\xa9 'x'", 11, "low", kNone},
+                   "Unknown method \"caf\xc3\xa9 'x'\"" + kMethodTail},
+        RejectCase{"NotUtf8", {"a\xff", 11, "low", kNone},
+                   "Unknown method \"a\\xff\"" + kMethodTail}),
+    CaseName());
+
+TEST(OptionCodes, CreateValidatesEveryField) {
+  auto ok = CompressionOptions::create(CompressionMethod::Sym4, 6, CutoffLevel::High,
+                                       EntropyCoder::Deflate);
+  ASSERT_TRUE(ok.ok());
+  EXPECT_EQ(ok.value().method(), CompressionMethod::Sym4);
+  auto bad_scale = CompressionOptions::create(CompressionMethod::Sym4, 13, CutoffLevel::High,
+                                              EntropyCoder::Deflate);
+  ASSERT_FALSE(bad_scale.ok());
+  EXPECT_EQ(bad_scale.error(), CorvaneError::unsupported_scale(13));
+  auto bad_code = CompressionOptions::create(static_cast<CompressionMethod>(4), 11,
+                                             CutoffLevel::Low, EntropyCoder::Auto);
+  EXPECT_FALSE(bad_code.ok());
+}
+
+TEST(OptionCodes, TagsAndCoderBytes) {
+  EXPECT_EQ(method_from_tag({'c', 'f', '5', '3'}), CompressionMethod::Cdf53);
+  EXPECT_EQ(method_from_tag({'c', 'f', '9', '7'}), CompressionMethod::Cdf97);
+  EXPECT_EQ(method_from_tag({'d', 'b', '0', '4'}), CompressionMethod::Db4);
+  EXPECT_EQ(method_from_tag({'s', 'y', 'm', '4'}), CompressionMethod::Sym4);
+  EXPECT_EQ(method_from_tag({'d', 'b', '4', 0}), std::nullopt);
+  EXPECT_EQ(header_coder_byte(EntropyCoder::Deflate), 0);
+  EXPECT_EQ(header_coder_byte(EntropyCoder::Arans), 1);
+  EXPECT_EQ(header_coder_byte(EntropyCoder::Auto), 1);
 }
 
 }  // namespace
