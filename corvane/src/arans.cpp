@@ -42,14 +42,41 @@ inline std::uint32_t quotient(std::uint32_t x, std::uint32_t frequency) {
                                     kReciprocalShift);
 }
 
-// The probability of a 0 after coding `bit` with p. Starting from 2048 the
-// update alone keeps p within [15, 4081]; the clamps hold for any start.
-inline std::uint16_t adapt(std::uint32_t p, std::uint32_t bit) {
-  std::uint32_t next = bit ? p - (p >> kAdaptationShift)
-                           : p + ((kProbabilityScale - p) >> kAdaptationShift);
-  next &= 0xFFFF;
-  next = std::clamp<std::uint32_t>(next, 1, kProbabilityScale - 1);
-  return static_cast<std::uint16_t>(next);
+// The bits are data: a branch on one mispredicts about as often as the data
+// is unpredictable, so the helpers below select with a mask (all ones for a 1
+// bit, zero for a 0 bit) instead.
+inline std::uint32_t mask_of(std::uint32_t bit) { return 0u - bit; }
+
+// The frequency of the coded bit: p for a 0, 4096 - p for a 1; its start is
+// 0 or p. (p + (4096 - 2p) = 4096 - p; modular arithmetic is fine.)
+inline std::uint32_t frequency_of(std::uint32_t p, std::uint32_t mask) {
+  return p + (mask & (kProbabilityScale - 2 * p));
+}
+inline std::uint32_t start_of(std::uint32_t p, std::uint32_t mask) { return p & mask; }
+
+// The probability of a 0 after coding a bit with p:
+//   after a 0: p + ((4096 - p) >> 4),  after a 1: p - (p >> 4).
+// The rule clamps the result to [1, 4095], but for any p in [1, 4095] both
+// results already lie there (checked below for every p), and every table
+// entry starts at 2048, so the clamp never changes a value and is left out.
+// (From 2048 the entries in fact stay within [15, 4081].)
+constexpr std::uint32_t after_zero(std::uint32_t p) {
+  return p + ((kProbabilityScale - p) >> kAdaptationShift);
+}
+constexpr std::uint32_t after_one(std::uint32_t p) { return p - (p >> kAdaptationShift); }
+static_assert([] {
+  for (std::uint32_t p = 1; p < kProbabilityScale; ++p) {
+    if (after_zero(p) < 1 || after_zero(p) > 4095 || after_one(p) < 1 || after_one(p) > 4095) {
+      return false;
+    }
+  }
+  return true;
+}());
+
+inline std::uint16_t adapt(std::uint32_t p, std::uint32_t mask) {
+  const std::uint32_t a = after_zero(p);
+  const std::uint32_t b = after_one(p);
+  return static_cast<std::uint16_t>(a ^ (mask & (a ^ b)));
 }
 
 // Shift from a previous byte to its context for the given context bits; with
@@ -134,7 +161,7 @@ std::vector<std::uint8_t> encode_plane(std::span<const std::uint8_t> plane,
       const std::uint32_t bit = (byte >> k) & 1u;
       const std::uint32_t p = probabilities[node];
       *d++ = static_cast<std::uint16_t>(p | bit << kProbabilityBits);
-      probabilities[node] = adapt(p, bit);
+      probabilities[node] = adapt(p, mask_of(bit));
       node = 2 * node + bit;
     }
     previous = byte;
@@ -153,9 +180,9 @@ std::vector<std::uint8_t> encode_plane(std::span<const std::uint8_t> plane,
   for (std::size_t i = decision_count; i-- > 0;) {
     const std::uint32_t entry = decisions[i];
     const std::uint32_t p = entry & kProbabilityMask;
-    const std::uint32_t bit = entry >> kProbabilityBits;
-    const std::uint32_t frequency = bit ? kProbabilityScale - p : p;
-    const std::uint32_t start = bit ? p : 0;
+    const std::uint32_t mask = mask_of(entry >> kProbabilityBits);
+    const std::uint32_t frequency = frequency_of(p, mask);
+    const std::uint32_t start = start_of(p, mask);
     if (x >= frequency << kEncodeShift) {
       *(words_end - 1 - emitted) = static_cast<std::uint16_t>(x);
       ++emitted;
@@ -211,8 +238,9 @@ AResult<std::vector<std::uint8_t>> decode_plane(std::span<const std::uint8_t> co
       const std::uint32_t p = probabilities[node];
       const std::uint32_t s = x & kProbabilityMask;
       const std::uint32_t bit = s >= p;
-      const std::uint32_t frequency = bit ? kProbabilityScale - p : p;
-      const std::uint32_t start = bit ? p : 0;
+      const std::uint32_t mask = mask_of(bit);
+      const std::uint32_t frequency = frequency_of(p, mask);
+      const std::uint32_t start = start_of(p, mask);
       // frequency * (x >> 12) + s - start <= 4095 * 2^20 - 1: no overflow.
       x = frequency * (x >> kProbabilityBits) + s - start;
       // One word suffices for any state that was normalised, but a forged
@@ -222,7 +250,7 @@ AResult<std::vector<std::uint8_t>> decode_plane(std::span<const std::uint8_t> co
         x = x << 16 | std::uint32_t{in[0]} | std::uint32_t{in[1]} << 8;
         in += 2;
       }
-      probabilities[node] = adapt(p, bit);
+      probabilities[node] = adapt(p, mask);
       node = 2 * node + bit;
     }
     previous = static_cast<std::uint8_t>(node);
