@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <new>
+#include <optional>
+#include <random>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "arans.h"
+
+// The largest single allocation made while tracking is on: decoding must not
+// trust a claimed length for one big up-front allocation. g++ sees the
+// replacement delete's free() inlined next to the replacement new and takes
+// the pair for a mismatch.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+namespace {
+std::atomic<bool> g_tracking{false};
+std::atomic<std::size_t> g_largest_request{0};
+}  // namespace
+
+void* operator new(std::size_t bytes) {
+  if (g_tracking.load(std::memory_order_relaxed)) {
+    std::size_t seen = g_largest_request.load(std::memory_order_relaxed);
+    while (bytes > seen && !g_largest_request.compare_exchange_weak(seen, bytes)) {
+    }
+  }
+  if (void* p = std::malloc(bytes == 0 ? 1 : bytes)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace corvane::arans {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+Bytes random_bytes(std::size_t n, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes out(n);
+  for (auto& b : out) b = static_cast<std::uint8_t>(rng());
+  return out;
+}
+
+// Little-endian int16 values shaped like quantised wavelet details: about 60 %
+// zeros, the rest Laplacian with a scale of a few units.
+Bytes coefficient_bytes(std::size_t count, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  Bytes out;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::int16_t v = 0;
+    if (unit(rng) > 0.6) {
+      const double magnitude = 1.0 - 6.0 * std::log(1.0 - unit(rng));
+      v = static_cast<std::int16_t>(unit(rng) < 0.5 ? -magnitude : magnitude);
+    }
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8));
+  }
+  return out;
+}
+
+Bytes stream_of(std::uint8_t odd_flag, std::uint8_t context_bits, std::uint64_t pairs,
+                const Bytes& code0, const Bytes& rest) {
+  Bytes s = {odd_flag, context_bits};
+  append_leb128(s, pairs);
+  append_leb128(s, code0.size());
+  s.insert(s.end(), code0.begin(), code0.end());
+  s.insert(s.end(), rest.begin(), rest.end());
+  return s;
+}
+
+Bytes decoded(const Bytes& stream) {
+  auto r = decode_stream(stream);
+  EXPECT_TRUE(r.ok()) << render(r.error());
+  return r.ok() ? r.value() : Bytes{};
+}
+
+TEST(AransErrors, RenderTheirSentences) {
+  EXPECT_EQ(render(AransError::Truncated), "Stream truncated");
+  EXPECT_EQ(render(AransError::InconsistentLength), "Inconsistent or oversized length in stream");
+}
+
+TEST(AransStream, AbcdefGivesTheKnownStream) {
+  const Bytes expected = {0x00, 0x03, 0x03, 0x06, 0xe6, 0x34, 0xcc, 0x00,
+                          0x00, 0x31, 0x01, 0x37, 0xba, 0x00, 0x80, 0x37};
+  EXPECT_EQ(encode_stream(bytes_of("abcdef")), expected);
+  EXPECT_EQ(decoded(expected), bytes_of("abcdef"));
+}
+
+struct RoundTripCase {
+  std::string name;
+  Bytes input;
+  friend void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class AransRoundTrip : public testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(AransRoundTrip, RestoresTheInputWithTheLayoutItPromises) {
+  const Bytes& input = GetParam().input;
+  const Bytes stream = encode_stream(input);
+  EXPECT_EQ(decoded(stream), input);
+  if (input.size() <= kMaxShortFormBytes) {
+    EXPECT_EQ(stream, input);
+    return;
+  }
+  ASSERT_GE(stream.size(), 12u);
+  EXPECT_EQ(stream[0], input.size() & 1);
+  EXPECT_EQ(stream[1], input.size() < 16384 ? 3 : 8);
+  if (input.size() & 1) {
+    EXPECT_EQ(stream.back(), input.back());
+  }
+}
+
+std::vector<RoundTripCase> round_trip_cases() {
+  std::vector<RoundTripCase> cases = {{"Empty", {}}};
+  for (std::size_t n = 1; n <= 9; ++n) cases.push_back({"Random" + std::to_string(n), random_bytes(n, 7)});
+  cases.push_back({"Random1000", random_bytes(1000, 1)});
+  cases.push_back({"Random1001", random_bytes(1001, 2)});
+  cases.push_back({"Random16383", random_bytes(16383, 3)});
+  cases.push_back({"Random16384", random_bytes(16384, 4)});
+  cases.push_back({"Coefficients5000", coefficient_bytes(5000, 5)});
+  cases.push_back({"Coefficients300000", coefficient_bytes(300000, 6)});
+  // Skewed planes decode far more bytes than their code holds, which grows
+  // the decoder's output many times.
+  cases.push_back({"Zeros2MiB", Bytes(std::size_t{1} << 21, 0x00)});
+  cases.push_back({"Ones100001", Bytes(100001, 0xFF)});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, AransRoundTrip, testing::ValuesIn(round_trip_cases()),
+                         [](const auto& test_case) { return test_case.param.name; });
+
+class AransPrefix : public testing::TestWithParam<std::size_t> {};
+
+// Every byte of a coded stream is needed (an odd input's trailing byte too):
+// cutting it anywhere past the short forms is Truncated, and the short forms
+// come back as they are.
+TEST_P(AransPrefix, EveryPrefixIsTruncatedOrAShortForm) {
+  Bytes input = coefficient_bytes(GetParam() / 2 + 1, 9);
+  input.resize(GetParam());
+  const Bytes stream = encode_stream(input);
+  for (std::size_t len = 0; len < stream.size(); ++len) {
+    const Bytes prefix(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(len));
+    auto r = decode_stream(prefix);
+    if (len <= kMaxShortFormBytes) {
+      ASSERT_TRUE(r.ok());
+      EXPECT_EQ(r.value(), prefix);
+    } else {
+      ASSERT_FALSE(r.ok()) << "prefix of " << len << " bytes decoded";
+      EXPECT_EQ(r.error(), AransError::Truncated) << len;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(InputBytes, AransPrefix, testing::Values(6, 81, 300));
+
+struct MalformedCase {
+  std::string name;
+  Bytes stream;
+  std::optional<AransError> error;  // none: decodes to `output`
+  Bytes output;
+  friend void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class AransMalformed : public testing::TestWithParam<MalformedCase> {};
+
+TEST_P(AransMalformed, FollowsTheOrderOfChecks) {
+  auto r = decode_stream(GetParam().stream);
+  if (GetParam().error) {
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error(), *GetParam().error);
+  } else {
+    ASSERT_TRUE(r.ok()) << render(r.error());
+    EXPECT_EQ(r.value(), GetParam().output);
+  }
+}
+
+Bytes ff9_then(std::uint8_t last) {
+  Bytes b(9, 0xFF);
+  b.push_back(last);
+  return b;
+}
+
+std::vector<MalformedCase> malformed_cases() {
+  const Bytes abcdef = encode_stream(bytes_of("abcdef"));
+  const Bytes body(abcdef.begin() + 4, abcdef.end());  // both plane codes
+  const Bytes code0(body.begin(), body.begin() + 6);
+  const Bytes code1(body.begin() + 6, body.end());
+  const Bytes data = coefficient_bytes(2000, 12);
+  Bytes even, odd;
+  for (std::size_t i = 0; i < data.size(); i += 2) even.push_back(data[i]), odd.push_back(data[i + 1]);
+  const auto cat = [](Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  constexpr auto IL = AransError::InconsistentLength;
+  constexpr auto TR = AransError::Truncated;
+  return {
+      {"FiveBytesAreKeptEvenIfTheyLookLikeAHeader", {0, 3, 1, 1, 9}, {}, {0, 3, 1, 1, 9}},
+      {"OddFlagReadsOnlyBit0", stream_of(0xFE, 3, 3, code0, code1), {}, bytes_of("abcdef")},
+      {"ContextBits9", stream_of(0, 9, 3, code0, code1), IL, {}},
+      {"ContextBits0", stream_of(0, 0, even.size(), encode_plane(even, 0), encode_plane(odd, 0)), {}, data},
+      {"PairCountAbove2To28", stream_of(0, 3, kMaxPairs + 1, code0, code1), IL, {}},
+      {"PairCount2To28RunsOutOfCode", stream_of(0, 3, kMaxPairs, code0, code1), TR, {}},
+      {"PairCountCutShort", {0, 3, 0x80, 0x80, 0x80, 0x80}, TR, {}},
+      {"PlaneLengthCutShort", {0, 3, 3, 0x80, 0x80, 0x80}, TR, {}},
+      {"TenthByteContinues", cat({0, 3, 3}, ff9_then(0x80)), IL, {}},
+      {"PlaneLengthSumOverflows", cat(cat({0, 3, 3}, ff9_then(0x01)), body), IL, {}},
+      {"PlaneLengthPastTheData", stream_of(0, 3, 3, cat(code0, code1), {}), TR, {}},
+      {"PlaneLengthOverTheTrailingByte", stream_of(1, 3, 0, {1, 2, 3, 4}, {}), TR, {}},
+      {"PlaneCodeUnder4Bytes", stream_of(0, 3, 1, {0xAA, 0xBB}, {1, 2, 3, 4}), TR, {}},
+      {"NoPairsEven", stream_of(0, 3, 0, {}, {0xAA, 0xBB}), {}, {}},
+      {"NoPairsOdd", stream_of(1, 3, 0, {}, {0xAA, 0xBB, 0xCC}), {}, {0xCC}},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, AransMalformed, testing::ValuesIn(malformed_cases()),
+                         [](const auto& test_case) { return test_case.param.name; });
+
+TEST(AransStream, ExtraBytesAfterPlane0CodeAreIgnored) {
+  const Bytes input = coefficient_bytes(700, 13);
+  const Bytes stream = encode_stream(input);
+  std::size_t cursor = 2;
+  const std::uint64_t pairs = rv(stream, cursor).value();
+  const std::uint64_t length0 = rv(stream, cursor).value();
+  const Bytes code0(stream.begin() + cursor, stream.begin() + cursor + length0);
+  const Bytes rest(stream.begin() + cursor + length0, stream.end());
+  ASSERT_EQ(stream_of(0, 3, pairs, code0, rest), stream);
+  for (std::size_t extra : {1, 7, 300}) {  // 300 also lengthens the LEB128 field
+    Bytes padded = code0;
+    padded.insert(padded.end(), extra, 0x5A);
+    EXPECT_EQ(decoded(stream_of(0, 3, pairs, padded, rest)), input) << extra;
+  }
+}
+
+TEST(AransStream, HugeClaimWithTinyBodyAllocatesLittle) {
+  const Bytes stream = stream_of(0, 8, kMaxPairs, random_bytes(8, 14), random_bytes(8, 15));
+  g_largest_request = 0;
+  g_tracking = true;
+  auto r = decode_stream(stream);
+  g_tracking = false;
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error(), AransError::Truncated);
+  EXPECT_LE(g_largest_request.load(), std::size_t{1} << 20);
+}
+
+TEST(AransPlane, EdgeArguments) {
+  EXPECT_TRUE(decode_plane({}, 0, 3).value().empty());
+  EXPECT_EQ(decode_plane(Bytes{1, 2, 3}, 1, 3).error(), AransError::Truncated);
+  EXPECT_EQ(decode_plane(Bytes{0, 0, 1, 0}, 1, 9).error(), AransError::InconsistentLength);
+  EXPECT_TRUE(encode_plane({}, 3).empty());
+}
+
+TEST(AransLeb128, ShortestFormAndTheTenthByte) {
+  using V = std::variant<std::uint64_t, AransError>;
+  const auto read = [](const Bytes& b, std::size_t cursor) -> V {
+    auto r = rv(b, cursor);
+    if (!r) return r.error();
+    EXPECT_EQ(cursor, b.size());
+    return r.value();
+  };
+  for (std::uint64_t v : {0ull, 127ull, 128ull, 16384ull, 1ull << 28, 1ull << 63, ~0ull}) {
+    Bytes b = {0xEE};
+    append_leb128(b, v);
+    const std::size_t significant_bits = v == 0 ? 1 : 64 - static_cast<std::size_t>(__builtin_clzll(v));
+    EXPECT_EQ(b.size(), 1 + (significant_bits + 6) / 7) << v;
+    EXPECT_EQ(read(b, 1), V(v));
+  }
+  EXPECT_EQ(read(ff9_then(0x7F), 0), V(~0ull));
+  EXPECT_EQ(read(ff9_then(0x7E), 0), V((1ull << 63) - 1));  // only bit 0 counts
+  EXPECT_EQ(read(ff9_then(0x80), 0), V(AransError::InconsistentLength));
+  EXPECT_EQ(read(Bytes(9, 0xFF), 0), V(AransError::Truncated));
+}
+
+// The reciprocal table against plain division, for every frequency, at the
+// edges of each quotient step and at the top of the encoder's range.
+TEST(AransDivision, ReciprocalMatchesPlainDivision) {
+  std::mt19937 rng(16);
+  for (std::uint32_t d = 1; d < 4096; ++d) {
+    const std::uint32_t top = d * (1u << 20) - 1;
+    std::vector<std::uint32_t> xs = {0, 1, d - 1, d, d + 1, top, top - d, top - d + 1, top / 2};
+    for (int i = 0; i < 24; ++i) {
+      const std::uint32_t multiple = (rng() % (1u << 20)) * d;
+      xs.push_back(multiple);
+      if (multiple > 0) xs.push_back(multiple - 1);
+      xs.push_back(rng() % top);
+    }
+    for (const std::uint32_t x : xs) {
+      ASSERT_EQ(divide_by_frequency(x, d), x / d) << x << " / " << d;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace corvane::arans
