@@ -72,54 +72,32 @@ TResult<Dwt<float>> CompletedDwtExecutor::dwt(std::span<const float> signal,
 
 TResult<MultiDwt<float>> CompletedDwtExecutor::multi_dwt(std::span<const float> signal,
                                                          std::uint64_t levels) const {
-  MultiDwt<float> result;
-  if (levels <= 1) {
-    auto level = one_level(signal);
-    if (!level) return fail(std::move(level).error());
-    if (auto s = try_reserve(result.levels, 1); !s) return fail(std::move(s).error());
-    result.levels.push_back(std::move(level).value());
-    return result;
-  }
   // With e = n - (L - 1), one level maps e to floor(e / 2) and a level runs
   // while e >= 1, so no 64-bit length supports more than 64 levels: a huge
   // `levels` must end in BufferTooSmallForLevel, not in a huge reservation.
   constexpr std::uint64_t kMostLevels = 64;
-  if (auto s = try_reserve(result.levels, std::min(levels, kMostLevels)); !s) {
+  const std::uint64_t count = std::max<std::uint64_t>(levels, 1);
+  MultiDwt<float> result;
+  if (auto s = try_reserve(result.levels, std::min(count, kMostLevels)); !s) {
     return fail(std::move(s).error());
   }
-  // `current` holds the signal of this level; `approximation` is the buffer
-  // the bank writes into, and the two swap roles after every level.
-  std::vector<float> current;
-  if (auto s = try_resize(current, signal.size()); !s) return fail(std::move(s).error());
-  std::copy(signal.begin(), signal.end(), current.begin());
-  std::vector<float> approximation;
-  std::uint64_t length = signal.size();
-  for (std::uint64_t k = 0; k < levels; ++k) {
-    if (length < filter_length_) return make_error(TessaryErrorKind::BufferTooSmallForLevel);
-    const BandSizes sizes = bank_->dwt_size(length);
-    if (approximation.size() < sizes.approximation) {
-      if (auto s = try_resize(approximation, sizes.approximation); !s) {
-        return fail(std::move(s).error());
-      }
+  // The bank writes each level straight into the entry that keeps it, and
+  // the next level reads that entry's approximation: no working copy of the
+  // signal or of any band is needed (entries keep their storage when the
+  // list grows).
+  std::span<const float> input = signal;
+  for (std::uint64_t k = 0; k < count; ++k) {
+    // A single level leaves a short signal to the bank (InputTooShort).
+    if (count > 1 && input.size() < filter_length_) {
+      return make_error(TessaryErrorKind::BufferTooSmallForLevel);
     }
-    Dwt<float> level;
-    if (auto s = try_resize(level.details, sizes.details); !s) return fail(std::move(s).error());
-    const std::span<float> bands(approximation.data(), sizes.approximation);
-    if (auto s = bank_->execute_forward(std::span<const float>(current.data(), length), bands,
-                                        level.details);
-        !s) {
-      return fail(std::move(s).error());
-    }
-    if (auto s = try_resize(level.approximations, sizes.approximation); !s) {
-      return fail(std::move(s).error());
-    }
-    std::copy(bands.begin(), bands.end(), level.approximations.begin());
     if (auto s = try_reserve(result.levels, result.levels.size() + 1); !s) {
       return fail(std::move(s).error());
     }
-    result.levels.push_back(std::move(level));
-    std::swap(current, approximation);
-    length = sizes.approximation;
+    auto level = one_level(input);
+    if (!level) return fail(std::move(level).error());
+    result.levels.push_back(std::move(level).value());
+    input = result.levels.back().approximations;
   }
   return result;
 }

@@ -96,7 +96,7 @@ Status WaveletNTaps::execute_inverse(std::span<const float> approximation,
     return s;
   }
   taps::overlap_add(low_pass_.data(), high_pass_.data(), taps::RuntimeCount{filter_length_},
-                    approximation.data(), details.data(), m, output.data(), output.size());
+                    approximation.data(), details.data(), output.data(), output.size());
   return {};
 }
 

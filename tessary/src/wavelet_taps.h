@@ -68,36 +68,34 @@ inline float dot(const float* coefficients, const float* window, Count taps) {
   return sum;
 }
 
-// The synthesis of all m band pairs into out[0..out_length), in ascending j.
-// The first and last band pairs reach past the ends of the output and are
-// clipped; the ones between write whole windows without a bounds test.
+// The synthesis of m band pairs into out[0..out_length), out_length =
+// 2m - L + 2. Written as the scatter above, band pair j adds to
+// out[2j - (L-2) + k] for every k; each output p receives one term per j
+// (k = p + L - 2 - 2j), in ascending j. Gathered per output pair instead:
+//
+//   out[2q]     += terms of j = q + t with k = L - 2 - 2t,  t = 0 .. L/2 - 1
+//   out[2q + 1] += terms of j = q + t with k = L - 1 - 2t
+//
+// and q + L/2 - 1 <= m - 1 for every output, so no term falls outside the
+// bands and no output needs a bounds test. Applying the terms in ascending t
+// (= ascending j) to a register keeps the scatter's exact order of additions.
 template <class Count>
 void overlap_add(const float* h, const float* g, Count taps, const float* approximation,
-                 const float* details, std::uint64_t m, float* out, std::uint64_t out_length) {
-  const std::uint64_t lead = taps.value - 2;  // left offset of band pair 0
-  // Pair j covers out[2j - lead .. 2j + 1]; it fits when 2j >= lead and
-  // 2j + 1 < out_length.
-  const std::uint64_t body_begin = std::min<std::uint64_t>((lead + 1) / 2, m);
-  const std::uint64_t body_end =
-      std::max<std::uint64_t>(body_begin, std::min<std::uint64_t>(out_length / 2, m));
-  auto clipped = [&](std::uint64_t j) {
-    const float a = approximation[j];
-    const float d = details[j];
-    for (std::uint64_t k = 0; k < taps.value; ++k) {
-      const std::uint64_t p = 2 * j + k;
-      if (p < lead || p - lead >= out_length) continue;
-      float& o = out[p - lead];
-      o = h[k] * a + (g[k] * d + o);
+                 const float* details, float* out, std::uint64_t out_length) {
+  const std::uint64_t half = taps.value / 2;
+  for (std::uint64_t q = 0; q < out_length / 2; ++q) {
+    float even = out[2 * q];
+    float odd = out[2 * q + 1];
+    const float* a = approximation + q;
+    const float* d = details + q;
+    for (std::uint64_t t = 0; t < half; ++t) {
+      const std::uint64_t k = taps.value - 2 - 2 * t;
+      even = h[k] * a[t] + (g[k] * d[t] + even);
+      odd = h[k + 1] * a[t] + (g[k + 1] * d[t] + odd);
     }
-  };
-  for (std::uint64_t j = 0; j < body_begin; ++j) clipped(j);
-  for (std::uint64_t j = body_begin; j < body_end; ++j) {
-    const float a = approximation[j];
-    const float d = details[j];
-    float* window = out + (2 * j - lead);
-    for (std::uint64_t k = 0; k < taps.value; ++k) window[k] = h[k] * a + (g[k] * d + window[k]);
+    out[2 * q] = even;
+    out[2 * q + 1] = odd;
   }
-  for (std::uint64_t j = body_end; j < m; ++j) clipped(j);
 }
 
 }  // namespace taps
@@ -195,7 +193,7 @@ Status FixedTapsBank<L>::execute_inverse(std::span<const float> approximation,
   const std::uint64_t m = approximation.size();
   if (auto s = taps::check_inverse(m, details.size(), output.size(), L); !s) return s;
   taps::overlap_add(low_pass_.data(), high_pass_.data(), taps::FixedCount<L>{},
-                    approximation.data(), details.data(), m, output.data(), output.size());
+                    approximation.data(), details.data(), output.data(), output.size());
   return {};
 }
 
