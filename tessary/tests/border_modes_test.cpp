@@ -6,25 +6,15 @@
 #include <vector>
 
 #include "border_mode.h"
+#include "engine_test_support.h"
 #include "factory.h"
 #include "filter_padding.h"
 
 namespace tessary {
 namespace {
 
-constexpr BorderMode kModes[] = {BorderMode::Clamp, BorderMode::Wrap, BorderMode::Reflect,
-                                 BorderMode::Reflect101, BorderMode::Zeros};
-
-std::string mode_name(BorderMode mode) {
-  switch (mode) {
-    case BorderMode::Clamp: return "Clamp";
-    case BorderMode::Wrap: return "Wrap";
-    case BorderMode::Reflect: return "Reflect";
-    case BorderMode::Reflect101: return "Reflect101";
-    case BorderMode::Zeros: return "Zeros";
-  }
-  return "Unknown";
-}
+using testing_support::kAllModes;
+using testing_support::mode_name;
 
 std::string path_name(ArenaWriterPath path) {
   switch (path) {
@@ -142,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
     Writers, WriterAgreement,
     ::testing::Combine(::testing::Values(ArenaWriterPath::Portable, ArenaWriterPath::Sse41,
                                          ArenaWriterPath::Avx2),
-                       ::testing::ValuesIn(kModes)),
+                       ::testing::ValuesIn(kAllModes)),
     [](const auto& p) {
       return path_name(std::get<0>(p.param)) + "_" + mode_name(std::get<1>(p.param));
     });
@@ -165,7 +155,7 @@ TEST_P(WriterPaths, WrongArenaLengthWritesNothing) {
 
 TEST_P(WriterPaths, EmptySignalPadsWithZeros) {
   if (!host_runs(GetParam())) GTEST_SKIP() << "this processor lacks " << path_name(GetParam());
-  for (const BorderMode mode : kModes) {
+  for (const BorderMode mode : kAllModes) {
     EXPECT_EQ(arena_of(GetParam(), {}, 2, 3, mode), std::vector<float>(5, 0.0f));
   }
 }

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "bank_test_support.h"
+#include "engine_test_support.h"
 #include "completed.h"
 #include "dwt_factory.h"
 #include "wavelet_families.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bank_test_support.h"
+#include "engine_test_support.h"
 #include "completed.h"
 #include "dwt_factory.h"
 #include "tessary.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bank_test_support.h"
+#include "engine_test_support.h"
 #include "dwt_factory.h"
 #include "wavelet2taps.h"
 #include "wavelet8taps.h"

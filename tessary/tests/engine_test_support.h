@@ -1,4 +1,4 @@
-// Helpers shared by the filter-bank tests.
+// Helpers shared by the wavelet engine tests.
 #pragma once
 
 #include <cstdint>
