@@ -2,6 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <vector>
+
+#include "border_mode.h"
+#include "dwt_executor.h"
 
 namespace tessary {
 
@@ -16,5 +21,21 @@ enum class SymletFamily : std::uint8_t {
   Sym2, Sym3, Sym4, Sym5, Sym6, Sym7, Sym8, Sym9, Sym10, Sym11,
   Sym12, Sym13, Sym14, Sym15, Sym16, Sym17, Sym18, Sym19, Sym20,
 };
+
+// The quadrature-mirror high-pass filter of a low-pass filter h of length L:
+// g[k] = (-1)^k h[L-1-k]. The sign change flips the sign bit, so a zero at an
+// odd position becomes -0.
+TResult<std::vector<float>> low_pass_to_high(std::span<const float> low_pass);
+// The same into `high_pass`, which has the length of `low_pass`.
+void low_pass_to_high_into(std::span<const float> low_pass, std::span<float> high_pass);
+
+class DwtFactory;
+
+// The bank for a scaling-filter table (rounded to single precision): the
+// fixed-length member for 2, 4, 6, 8, 10, 12 and 16 taps, the generic one for
+// other even lengths.
+IncompleteDwtExecutorHandle<float> make_filter_bank(const DwtFactory& factory,
+                                                    std::span<const double> table,
+                                                    BorderMode mode);
 
 }  // namespace tessary

@@ -1,0 +1,7 @@
+#include "wavelet16taps.h"
+
+namespace tessary {
+
+template class FixedTapsBank<16>;
+
+}  // namespace tessary

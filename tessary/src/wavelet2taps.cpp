@@ -1,0 +1,7 @@
+#include "wavelet2taps.h"
+
+namespace tessary {
+
+template class FixedTapsBank<2>;
+
+}  // namespace tessary

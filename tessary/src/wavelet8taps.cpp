@@ -1,0 +1,7 @@
+#include "wavelet8taps.h"
+
+namespace tessary {
+
+template class FixedTapsBank<8>;
+
+}  // namespace tessary
