@@ -17,18 +17,11 @@ Status Cdf53::execute_forward(std::span<const float> input, std::span<float> app
   return {};
 }
 
-Status Cdf53::execute_inverse(std::span<const float> approximation,
-                              std::span<const float> details, std::span<float> output) const {
-  if (auto s = check_lifting_inverse(approximation.size(), details.size(), output.size(),
-                                     kCdf53ShortestInput);
-      !s) {
-    return s;
-  }
-  // Both inverse steps write the output directly: the even samples are final
-  // before the first odd one reads them.
-  lift_inverse_interleaved(approximation.data(), details.data(), output.size(), output.data(),
-                           -kCdf53Update, -kCdf53Predict);
-  return {};
+void Cdf53::inverse_in_place(float* y, const float* details, std::uint64_t n,
+                             float* /*work*/) const {
+  lift_inverse_interleaved(y + n / 2, details, n, y, -kCdf53Update, -kCdf53Predict);
 }
+
+std::uint64_t Cdf53::inverse_work_length(std::uint64_t /*n*/) const { return 0; }
 
 }  // namespace tessary

@@ -21,8 +21,9 @@ class Cdf53 final : public Cdf53Lifting {
  public:
   Status execute_forward(std::span<const float> input, std::span<float> approximation,
                          std::span<float> details) const override;
-  Status execute_inverse(std::span<const float> approximation, std::span<const float> details,
-                         std::span<float> output) const override;
+  void inverse_in_place(float* y, const float* details, std::uint64_t n,
+                        float* work) const override;
+  std::uint64_t inverse_work_length(std::uint64_t n) const override;
 };
 
 }  // namespace tessary

@@ -1,7 +1,5 @@
 #include "cdf97f.h"
 
-#include <vector>
-
 #include "lifting_steps.h"
 
 namespace tessary {
@@ -25,26 +23,20 @@ Status Cdf97::execute_forward(std::span<const float> input, std::span<float> app
   return {};
 }
 
-Status Cdf97::execute_inverse(std::span<const float> approximation,
-                              std::span<const float> details, std::span<float> output) const {
-  const std::uint64_t n = output.size();
-  if (auto s = check_lifting_inverse(approximation.size(), details.size(), n,
-                                     kCdf97ShortestInput);
-      !s) {
-    return s;
-  }
-  // Unscaled working copies of the bands for the first two inverse steps;
-  // the last two write the output directly.
-  std::vector<float> e;
-  std::vector<float> o;
-  if (auto s = try_resize(e, approximation.size()); !s) return s;
-  if (auto s = try_resize(o, details.size()); !s) return s;
-  lift_scale(approximation.data(), e.size(), kCdf97InvK, e.data());
-  lift_scale(details.data(), o.size(), kCdf97K, o.data());
-  lift_update_even(e.data(), o.data(), n, -kCdf97Delta);
-  lift_predict_odd(e.data(), o.data(), n, -kCdf97Gamma);
-  lift_inverse_interleaved(e.data(), o.data(), n, output.data(), -kCdf97Beta, -kCdf97Alpha);
-  return {};
+void Cdf97::inverse_in_place(float* y, const float* details, std::uint64_t n,
+                             float* work) const {
+  const std::uint64_t m = n / 2;
+  // The approximation is unscaled where it lies; the details get an
+  // unscaled working copy, as they are read only.
+  float* e = y + m;
+  float* o = work;
+  lift_scale(e, n - m, kCdf97InvK, e);
+  lift_scale(details, m, kCdf97K, o);
+  lift_update_even(e, o, n, -kCdf97Delta);
+  lift_predict_odd(e, o, n, -kCdf97Gamma);
+  lift_inverse_interleaved(e, o, n, y, -kCdf97Beta, -kCdf97Alpha);
 }
+
+std::uint64_t Cdf97::inverse_work_length(std::uint64_t n) const { return n / 2; }
 
 }  // namespace tessary

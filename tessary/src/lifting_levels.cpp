@@ -119,6 +119,22 @@ TResult<MultiDwt<float>> lifting_multi_dwt(const DwtForwardExecutor<float>& step
   return out;
 }
 
+Status lifting_execute_inverse(const LiftingDwtExecutor& step,
+                               std::span<const float> approximation,
+                               std::span<const float> details, std::span<float> output,
+                               std::uint64_t shortest_input) {
+  const std::uint64_t n = output.size();
+  if (auto s = check_lifting_inverse(approximation.size(), details.size(), n, shortest_input);
+      !s) {
+    return s;
+  }
+  std::vector<float> work;
+  if (auto s = try_resize(work, step.inverse_work_length(n)); !s) return s;
+  std::copy(approximation.begin(), approximation.end(), output.begin() + details.size());
+  step.inverse_in_place(output.data(), details.data(), n, work.data());
+  return {};
+}
+
 TResult<std::vector<float>> lifting_idwt(const DwtInverseExecutor<float>& step,
                                          const DwtRef<float>& bands) {
   auto out = allocate_zeroed<float>(bands.approximation.size() + bands.details.size());
@@ -129,16 +145,36 @@ TResult<std::vector<float>> lifting_idwt(const DwtInverseExecutor<float>& step,
   return out;
 }
 
-TResult<std::vector<float>> lifting_multi_idwt(const DwtInverseExecutor<float>& step,
-                                               const MultiDwtRef<float>& bands) {
+TResult<std::vector<float>> lifting_multi_idwt(const LiftingDwtExecutor& step,
+                                               const MultiDwtRef<float>& bands,
+                                               std::uint64_t shortest_input) {
   if (bands.details.empty() || bands.approximation.empty()) {
     return make_error(TessaryErrorKind::ZeroSizedInput);
   }
-  auto y = lifting_idwt(step, DwtRef<float>{bands.approximation, bands.details.back()});
-  for (std::size_t k = bands.details.size() - 1; k-- > 0 && y.ok();) {
-    y = lifting_idwt(step, DwtRef<float>{y.value(), bands.details[k]});
+  // Level k rebuilds a_k + m_k samples, the approximation of level k - 1,
+  // so the finest level ends with the sum of all band lengths (views of
+  // real memory: the sum cannot wrap). Every level works on the top of the
+  // one output buffer (see LiftingDwtExecutor).
+  std::uint64_t total = bands.approximation.size();
+  for (const std::span<const float> d : bands.details) total += d.size();
+  auto out = allocate_zeroed<float>(total);
+  if (!out) return out;
+  std::vector<float> work;
+  if (auto s = try_resize(work, step.inverse_work_length(total)); !s) return s.error();
+  float* y = out.value().data();
+  std::copy(bands.approximation.begin(), bands.approximation.end(),
+            y + (total - bands.approximation.size()));
+  std::uint64_t length = bands.approximation.size();
+  for (std::size_t k = bands.details.size(); k-- > 0;) {
+    const std::span<const float> details = bands.details[k];
+    const std::uint64_t n = length + details.size();
+    if (auto s = check_lifting_inverse(length, details.size(), n, shortest_input); !s) {
+      return s.error();
+    }
+    step.inverse_in_place(y + (total - n), details.data(), n, work.data());
+    length = n;
   }
-  return y;
+  return out;
 }
 
 }  // namespace tessary

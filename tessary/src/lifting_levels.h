@@ -30,6 +30,8 @@ Status check_lifting_forward(std::uint64_t input_length, std::uint64_t approxima
 Status check_lifting_inverse(std::uint64_t approximation_length, std::uint64_t details_length,
                              std::uint64_t output_length, std::uint64_t shortest_input);
 
+class LiftingDwtExecutor;
+
 // Multi-level operations over the single-level steps of `step`. Errors of a
 // step come back unchanged; nothing is returned but the final result.
 TResult<Dwt<float>> lifting_dwt(const DwtForwardExecutor<float>& step,
@@ -38,15 +40,36 @@ TResult<Dwt<float>> lifting_dwt(const DwtForwardExecutor<float>& step,
 TResult<MultiDwt<float>> lifting_multi_dwt(const DwtForwardExecutor<float>& step,
                                            std::span<const float> signal, std::uint64_t levels,
                                            std::uint64_t shortest_input);
+Status lifting_execute_inverse(const LiftingDwtExecutor& step,
+                               std::span<const float> approximation,
+                               std::span<const float> details, std::span<float> output,
+                               std::uint64_t shortest_input);
 TResult<std::vector<float>> lifting_idwt(const DwtInverseExecutor<float>& step,
                                          const DwtRef<float>& bands);
-TResult<std::vector<float>> lifting_multi_idwt(const DwtInverseExecutor<float>& step,
-                                               const MultiDwtRef<float>& bands);
+TResult<std::vector<float>> lifting_multi_idwt(const LiftingDwtExecutor& step,
+                                               const MultiDwtRef<float>& bands,
+                                               std::uint64_t shortest_input);
 
-// Base of the four lifting executors: everything but the two single-level
-// steps. Holds no data; the lengths are part of the type.
+// The inverse lifting steps run in place: the output y of n samples holds
+// the approximation in its upper part y[m..n), m = floor(n/2), and the steps
+// stream upwards, writing y[2i], y[2i + 1] only after the approximation
+// samples at or below m + i are read (2i + 1 < m + i + 1 for i < m). So
+// multi_idwt rebuilds every level inside the one final output buffer, each
+// level's result landing exactly where the next one expects its
+// approximation.
+class LiftingDwtExecutor : public DwtExecutor<float> {
+ public:
+  // The unchecked inverse step on y as above; `work` holds
+  // inverse_work_length(n) floats. The details are read only.
+  virtual void inverse_in_place(float* y, const float* details, std::uint64_t n,
+                                float* work) const = 0;
+  virtual std::uint64_t inverse_work_length(std::uint64_t n) const = 0;
+};
+
+// Base of the four lifting executors: everything but the forward step and
+// the in-place inverse. Holds no data; the lengths are part of the type.
 template <std::uint64_t kShortestInput, std::uint64_t kFilterLength>
-class LiftingExecutor : public DwtExecutor<float> {
+class LiftingExecutor : public LiftingDwtExecutor {
  public:
   // Lifting needs no scratch: the details are complete before the first
   // approximation sample is updated.
@@ -58,6 +81,10 @@ class LiftingExecutor : public DwtExecutor<float> {
   std::uint64_t required_scratch_size(std::uint64_t /*input_length*/) const final { return 0; }
   BandSizes dwt_size(std::uint64_t input_length) const final {
     return lifting_dwt_size(input_length, kShortestInput);
+  }
+  Status execute_inverse(std::span<const float> approximation, std::span<const float> details,
+                         std::span<float> output) const final {
+    return lifting_execute_inverse(*this, approximation, details, output, kShortestInput);
   }
   std::uint64_t idwt_size(std::uint64_t approximation_length,
                           std::uint64_t details_length) const final {
@@ -76,7 +103,7 @@ class LiftingExecutor : public DwtExecutor<float> {
     return lifting_idwt(*this, bands);
   }
   TResult<std::vector<float>> multi_idwt(const MultiDwtRef<float>& bands) const final {
-    return lifting_multi_idwt(*this, bands);
+    return lifting_multi_idwt(*this, bands, kShortestInput);
   }
 };
 

@@ -17,16 +17,11 @@ Status AvxCdf53::execute_forward(std::span<const float> input, std::span<float> 
   return {};
 }
 
-Status AvxCdf53::execute_inverse(std::span<const float> approximation,
-                                 std::span<const float> details, std::span<float> output) const {
-  if (auto s = check_lifting_inverse(approximation.size(), details.size(), output.size(),
-                                     kCdf53ShortestInput);
-      !s) {
-    return s;
-  }
-  AvxLiftingF32::inverse_to_signal(approximation.data(), details.data(), output.size(),
-                                   output.data(), -kCdf53Update, -kCdf53Predict);
-  return {};
+void AvxCdf53::inverse_in_place(float* y, const float* details, std::uint64_t n,
+                                float* /*work*/) const {
+  AvxLiftingF32::inverse_to_signal(y + n / 2, details, n, y, -kCdf53Update, -kCdf53Predict);
 }
+
+std::uint64_t AvxCdf53::inverse_work_length(std::uint64_t /*n*/) const { return 0; }
 
 }  // namespace tessary::avx

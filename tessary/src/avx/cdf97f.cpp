@@ -1,7 +1,5 @@
 #include "avx/cdf97f.h"
 
-#include <vector>
-
 #include "avx/lifting_steps.h"
 
 namespace tessary::avx {
@@ -21,25 +19,16 @@ Status AvxCdf97::execute_forward(std::span<const float> input, std::span<float> 
   return {};
 }
 
-Status AvxCdf97::execute_inverse(std::span<const float> approximation,
-                                 std::span<const float> details, std::span<float> output) const {
-  const std::uint64_t n = output.size();
-  if (auto s = check_lifting_inverse(approximation.size(), details.size(), n,
-                                     kCdf97ShortestInput);
-      !s) {
-    return s;
-  }
-  // The first two inverse steps need working bands; the last two write the
-  // output directly.
-  std::vector<float> e;
-  std::vector<float> o;
-  if (auto s = try_resize(e, approximation.size()); !s) return s;
-  if (auto s = try_resize(o, details.size()); !s) return s;
-  AvxLiftingF32::inverse_to_bands(approximation.data(), details.data(), n, e.data(), o.data(),
-                                  -kCdf97Delta, -kCdf97Gamma, kCdf97InvK, kCdf97K);
-  AvxLiftingF32::inverse_to_signal(e.data(), o.data(), n, output.data(), -kCdf97Beta,
-                                   -kCdf97Alpha);
-  return {};
+void AvxCdf97::inverse_in_place(float* y, const float* details, std::uint64_t n,
+                                float* work) const {
+  // Unscale and undo the second update and predict: the approximation in
+  // place, the details into `work`; then the first pair into y.
+  float* e = y + n / 2;
+  AvxLiftingF32::inverse_to_bands(e, details, n, e, work, -kCdf97Delta, -kCdf97Gamma, kCdf97InvK,
+                                  kCdf97K);
+  AvxLiftingF32::inverse_to_signal(e, work, n, y, -kCdf97Beta, -kCdf97Alpha);
 }
+
+std::uint64_t AvxCdf97::inverse_work_length(std::uint64_t n) const { return n / 2; }
 
 }  // namespace tessary::avx

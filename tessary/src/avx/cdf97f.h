@@ -14,8 +14,9 @@ class AvxCdf97 final : public Cdf97Lifting {
  public:
   Status execute_forward(std::span<const float> input, std::span<float> approximation,
                          std::span<float> details) const override;
-  Status execute_inverse(std::span<const float> approximation, std::span<const float> details,
-                         std::span<float> output) const override;
+  void inverse_in_place(float* y, const float* details, std::uint64_t n,
+                        float* work) const override;
+  std::uint64_t inverse_work_length(std::uint64_t n) const override;
 };
 
 }  // namespace tessary::avx

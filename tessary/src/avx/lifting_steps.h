@@ -25,11 +25,13 @@ class AvxLiftingF32 {
   // From the scaled bands e = s * scale_s, o = d * scale_d into e_out, o_out:
   //   e[i] = (o[i - 1] + o[i]) * update + e[i]
   //   o[i] = (e[i] + e[i + 1]) * predict + o[i]    (with the new e)
+  // e_out may be s: position i is written only after s[i] and s[i + 1] are read.
   static void inverse_to_bands(const float* s, const float* d, std::uint64_t n, float* e_out,
                                float* o_out, float update, float predict, float scale_s,
                                float scale_d);
   // The same pair without scaling, interleaved into the n output samples y
-  // (y[2i] = e[i], y[2i + 1] = o[i]).
+  // (y[2i] = e[i], y[2i + 1] = o[i]). s may be y + floor(n/2): y[2i],
+  // y[2i + 1] are written only after every s sample below i + 1 is read.
   static void inverse_to_signal(const float* s, const float* d, std::uint64_t n, float* y,
                                 float update, float predict);
 };
