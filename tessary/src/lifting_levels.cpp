@@ -151,28 +151,32 @@ TResult<std::vector<float>> lifting_multi_idwt(const LiftingDwtExecutor& step,
   if (bands.details.empty() || bands.approximation.empty()) {
     return make_error(TessaryErrorKind::ZeroSizedInput);
   }
-  // Level k rebuilds a_k + m_k samples, the approximation of level k - 1,
-  // so the finest level ends with the sum of all band lengths (views of
-  // real memory: the sum cannot wrap). Every level works on the top of the
-  // one output buffer (see LiftingDwtExecutor).
+  // Level k rebuilds a_k + m_k samples, the approximation of level k - 1.
+  // The whole chain is checked first, so the first misfit is reported as the
+  // level-by-level order would, nothing is allocated for it, and the final
+  // length cannot wrap: every accepted level has n <= 2m + 1 with m the
+  // length of a real view.
   std::uint64_t total = bands.approximation.size();
-  for (const std::span<const float> d : bands.details) total += d.size();
+  for (std::size_t k = bands.details.size(); k-- > 0;) {
+    const std::uint64_t m = bands.details[k].size();
+    if (auto s = check_lifting_inverse(total, m, total + m, shortest_input); !s) {
+      return s.error();
+    }
+    total += m;
+  }
   auto out = allocate_zeroed<float>(total);
   if (!out) return out;
   std::vector<float> work;
   if (auto s = try_resize(work, step.inverse_work_length(total)); !s) return s.error();
+  // Every level works on the top of the one output buffer, where the level
+  // below left its result (see LiftingDwtExecutor).
   float* y = out.value().data();
   std::copy(bands.approximation.begin(), bands.approximation.end(),
             y + (total - bands.approximation.size()));
   std::uint64_t length = bands.approximation.size();
   for (std::size_t k = bands.details.size(); k-- > 0;) {
-    const std::span<const float> details = bands.details[k];
-    const std::uint64_t n = length + details.size();
-    if (auto s = check_lifting_inverse(length, details.size(), n, shortest_input); !s) {
-      return s.error();
-    }
-    step.inverse_in_place(y + (total - n), details.data(), n, work.data());
-    length = n;
+    length += bands.details[k].size();
+    step.inverse_in_place(y + (total - length), bands.details[k].data(), length, work.data());
   }
   return out;
 }

@@ -143,6 +143,30 @@ TEST_P(Lifting, MultiLevelRoundTripKeepsLength) {
   }
 }
 
+// multi_idwt rebuilds all levels inside one buffer; it must give exactly
+// what idwt gives level by level.
+TEST_P(Lifting, MultiIdwtEqualsChainedIdwt) {
+  for (std::uint64_t n : {std::uint64_t{37}, std::uint64_t{1001}, std::uint64_t{4096}}) {
+    SCOPED_TRACE(n);
+    const std::vector<float> x = random_signal(n, 9);
+    auto fwd = exec().multi_dwt(x, 4);
+    ASSERT_TRUE(fwd.ok());
+    const auto& levels = fwd.value().levels;
+    MultiDwtRef<float> ref;
+    for (const Dwt<float>& level : levels) ref.details.emplace_back(level.details);
+    ref.approximation = levels.back().approximations;
+    auto all = exec().multi_idwt(ref);
+    ASSERT_TRUE(all.ok());
+    std::vector<float> y = levels.back().approximations;
+    for (std::size_t k = levels.size(); k-- > 0;) {
+      auto step = exec().idwt(DwtRef<float>{y, levels[k].details});
+      ASSERT_TRUE(step.ok());
+      y = std::move(step).value();
+    }
+    EXPECT_EQ(all.value(), y);
+  }
+}
+
 TEST_P(Lifting, MultiDwtBandLengthsOfTenSamples) {
   const std::vector<float> x = random_signal(10, 1);
   const std::uint64_t deepest_ok = is53() ? 3 : 2;
@@ -288,6 +312,17 @@ TEST_P(Lifting, MultiIdwtRejectsEmptyOrMisfittingBands) {
   auto r3 = exec().multi_idwt(misfit);
   ASSERT_FALSE(r3.ok());
   EXPECT_EQ(r3.error(), make_error(K::ApproximationSizeMismatch, 16, 10));
+  // Views may overlap, so their lengths can sum past 2^64: here to 8 + 2^64
+  // - 4, which once wrapped to a 4-sample buffer below the 8-sample
+  // approximation copied into it.
+  const std::span<const float> huge(band.data(), std::uint64_t{1} << 61);
+  MultiDwtRef<float> wrapping;
+  wrapping.details.assign(8, huge);
+  wrapping.details[0] = huge.first(huge.size() - 4);
+  wrapping.approximation = band;
+  auto r4 = exec().multi_idwt(wrapping);
+  ASSERT_FALSE(r4.ok());
+  EXPECT_EQ(r4.error(), make_error(K::ApproximationSizeMismatch, 8, (std::uint64_t{1} << 60) + 4));
 }
 
 TEST_P(Lifting, IdwtReturnsStepErrors) {
