@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "lifting_executors.h"
@@ -74,14 +75,18 @@ TEST_P(Lifting, SingleLevelRoundTrip) {
   }
 }
 
+// Pins the 9/7 constants to the wavelet (a constant c gives details 0 and
+// approximations sqrt(2) c); CDF 5/3 keeps c exactly.
 TEST_P(Lifting, ConstantSignal) {
-  for (std::uint64_t n : {shortest(), shortest() + 1, std::uint64_t{37}, std::uint64_t{64}}) {
+  const float gain = is53() ? 1.0f : std::sqrt(2.0f);
+  const float tolerance = is53() ? 0.0f : 1e-5f;
+  for (std::uint64_t n : {shortest(), shortest() + 1, std::uint64_t{64}}) {
     SCOPED_TRACE(n);
     const std::vector<float> x(n, 3.0f);
     std::vector<float> s(n - n / 2), d(n / 2);
     ASSERT_TRUE(exec().execute_forward(x, s, d).ok());
-    for (float v : d) EXPECT_NEAR(v, 0.0f, is53() ? 0.0f : 1e-5f);
-    for (float v : s) EXPECT_NEAR(v, is53() ? 3.0f : 3.0f * std::sqrt(2.0f), is53() ? 0.0f : 1e-5f);
+    for (float v : d) EXPECT_NEAR(v, 0.0f, tolerance);
+    for (float v : s) EXPECT_NEAR(v, 3.0f * gain, tolerance);
   }
 }
 
@@ -102,43 +107,26 @@ TEST_P(Cdf53ByHand, ShortestInputs) {
   EXPECT_EQ(s, (std::vector<float>{0.0f, 2.25f}));
 }
 
-TEST_P(Lifting, ScratchIsIgnored) {
-  const std::vector<float> x = random_signal(101, 7);
-  std::vector<float> s1(51), d1(50), s2(51), d2(50);
-  ASSERT_TRUE(exec().execute_forward(x, s1, d1).ok());
-  ASSERT_TRUE(exec().execute_forward_with_scratch(x, s2, d2, {}).ok());
-  EXPECT_EQ(s1, s2);
-  EXPECT_EQ(d1, d2);
-}
-
 TEST_P(Lifting, MultiLevelRoundTripKeepsLength) {
-  for (std::uint64_t n : {shortest(), shortest() + 1, std::uint64_t{10}, std::uint64_t{257},
-                          std::uint64_t{4097}}) {
-    for (std::uint64_t levels : {0, 1, 2, 5}) {
-      SCOPED_TRACE(::testing::Message() << "n " << n << " levels " << levels);
-      const std::vector<float> x = is53() ? small_integers(n, 3) : random_signal(n, 3);
-      auto fwd = exec().multi_dwt(x, levels);
-      // Only as many levels as the length supports.
-      std::uint64_t len = n, supported = 0;
-      while (len >= shortest()) ++supported, len -= len / 2;
-      if (std::max<std::uint64_t>(levels, 1) > supported) {
-        ASSERT_FALSE(fwd.ok());
-        EXPECT_EQ(fwd.error().kind, K::BufferTooSmallForLevel);
-        continue;
-      }
-      ASSERT_TRUE(fwd.ok());
-      ASSERT_EQ(fwd.value().levels.size(), std::max<std::uint64_t>(levels, 1));
-      MultiDwtRef<float> ref;
-      for (const Dwt<float>& level : fwd.value().levels) ref.details.emplace_back(level.details);
-      ref.approximation = fwd.value().levels.back().approximations;
-      auto y = exec().multi_idwt(ref);
-      ASSERT_TRUE(y.ok());
-      ASSERT_EQ(y.value().size(), n);
-      if (is53()) {
-        EXPECT_EQ(y.value(), x);
-      } else {
-        for (std::uint64_t i = 0; i < n; ++i) EXPECT_NEAR(y.value()[i], x[i], 1e-5f);
-      }
+  // (length, levels) pairs within what each length supports for both wavelets.
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> cases = {
+      {shortest(), 0}, {shortest() + 1, 1}, {10, 2}, {257, 5}, {4097, 8}};
+  for (const auto& [n, levels] : cases) {
+    SCOPED_TRACE(::testing::Message() << "n " << n << " levels " << levels);
+    const std::vector<float> x = is53() ? small_integers(n, 3) : random_signal(n, 3);
+    auto fwd = exec().multi_dwt(x, levels);
+    ASSERT_TRUE(fwd.ok());
+    ASSERT_EQ(fwd.value().levels.size(), std::max<std::uint64_t>(levels, 1));
+    MultiDwtRef<float> ref;
+    for (const Dwt<float>& level : fwd.value().levels) ref.details.emplace_back(level.details);
+    ref.approximation = fwd.value().levels.back().approximations;
+    auto y = exec().multi_idwt(ref);
+    ASSERT_TRUE(y.ok());
+    ASSERT_EQ(y.value().size(), n);
+    if (is53()) {
+      EXPECT_EQ(y.value(), x);
+    } else {
+      for (std::uint64_t i = 0; i < n; ++i) EXPECT_NEAR(y.value()[i], x[i], 1e-5f);
     }
   }
 }
@@ -282,15 +270,6 @@ TEST_P(Lifting, InverseChecksWriteNothing) {
     EXPECT_EQ(st.error(), f.error);
     EXPECT_EQ(y, std::vector<float>(f.n, kSentinel));
   }
-}
-
-TEST_P(Lifting, InverseMessages) {
-  std::vector<float> y(is53() ? 6 : 3);
-  const Status st = is53() ? exec().execute_inverse(std::vector<float>(3), std::vector<float>(2), y)
-                           : exec().execute_inverse(std::vector<float>(2), std::vector<float>(1), y);
-  ASSERT_FALSE(st.ok());
-  EXPECT_EQ(render(st.error()), is53() ? "Output size should be 5, but it was 6"
-                                       : "Details size 1 does not match required size 2");
 }
 
 TEST_P(Lifting, MultiIdwtRejectsEmptyOrMisfittingBands) {
