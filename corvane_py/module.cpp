@@ -2,6 +2,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "functions.h"
 #include "guard.h"
 #include "options.h"
 
@@ -10,6 +11,8 @@ namespace {
 // What the exec step adds to the module, in this order.
 constexpr int (*kExecSteps[])(PyObject*) = {
     corvane_py::add_options_type,
+    corvane_py::add_compress_signal,
+    corvane_py::add_decompress_signal,
 };
 
 int corvane_exec(PyObject* module) noexcept {

@@ -1,0 +1,172 @@
+#include "decompressor.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "arans.h"
+#include "compressor.h"
+#include "header.h"
+
+namespace corvane {
+namespace {
+
+constexpr std::uint8_t kMaxLevels = 10;
+
+CorvaneError failed(std::string text) { return CorvaneError::decompression_failed(std::move(text)); }
+
+// Inflates a raw DEFLATE payload. Only the first `needed` bytes are kept (the
+// rest cannot contribute coefficients), but inflation runs on to the end of
+// the stream so that a corrupt tail is still reported. The output grows as
+// bytes arrive, so a header that claims a huge signal cannot make us reserve
+// memory the payload never fills. A payload that ends early is not an error.
+CResult<std::vector<std::uint8_t>> inflate_raw(std::span<const std::uint8_t> payload,
+                                               std::uint64_t needed) {
+  z_stream zs{};
+  if (inflateInit2(&zs, -15) != Z_OK) return failed(zs.msg ? zs.msg : "inflate initialisation failed");
+  std::vector<std::uint8_t> out;
+  std::uint8_t discard[16384];
+  const std::uint8_t* next_in = payload.data();
+  std::size_t in_left = payload.size();
+  std::size_t produced = 0;
+  int rc = Z_OK;
+  constexpr std::size_t kChunk = std::size_t{1} << 30;
+  while (true) {
+    std::uint8_t* out_at = discard;
+    std::size_t out_room = sizeof discard;
+    if (produced < needed) {
+      if (produced == out.size()) {
+        const std::uint64_t want = std::min<std::uint64_t>(
+            needed, std::max<std::uint64_t>(out.size() * 2, std::uint64_t{1} << 16));
+        if (!tessary::try_resize(out, want)) {
+          inflateEnd(&zs);
+          return CorvaneError::out_of_memory(want - produced);
+        }
+      }
+      out_at = out.data() + produced;
+      out_room = std::min(out.size() - produced, kChunk);
+    }
+    const std::size_t in_now = std::min(in_left, kChunk);
+    zs.next_in = const_cast<Bytef*>(next_in);
+    zs.avail_in = static_cast<uInt>(in_now);
+    zs.next_out = out_at;
+    zs.avail_out = static_cast<uInt>(out_room);
+    rc = inflate(&zs, Z_NO_FLUSH);
+    const std::size_t consumed = in_now - zs.avail_in;
+    const std::size_t written = out_room - zs.avail_out;
+    next_in += consumed;
+    in_left -= consumed;
+    if (out_at != discard) produced += written;
+    if (rc == Z_STREAM_END) break;
+    if (rc == Z_DATA_ERROR) {
+      inflateEnd(&zs);
+      return failed("corrupt deflate stream");
+    }
+    if (rc == Z_MEM_ERROR || rc == Z_NEED_DICT || rc == Z_STREAM_ERROR) {
+      const std::string text = zs.msg ? zs.msg : zError(rc);
+      inflateEnd(&zs);
+      return failed(text);
+    }
+    // Z_BUF_ERROR or Z_OK without progress: the payload ended before the
+    // stream did; keep what was produced.
+    if (consumed == 0 && written == 0 && in_left == 0) break;
+  }
+  inflateEnd(&zs);
+  out.resize(std::min<std::uint64_t>(produced, out.size()));
+  return out;
+}
+
+}  // namespace
+
+CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data) {
+  auto parsed = CorvaneHeader::from_bytes(data);
+  if (!parsed) return std::move(parsed).error();
+  const CorvaneHeader& header = parsed.value();
+
+  if (header.sample_count >= (std::uint32_t{1} << 31)) {
+    return failed("Can't decompress data bigger than 2147483647, but data was " +
+                  std::to_string(header.sample_count));
+  }
+  if (header.levels > kMaxLevels) {
+    return failed("Max supported level is 10 but it was " + std::to_string(header.levels));
+  }
+  if (header.levels == 0) return failed("Min supported level is 1 but it was 0");
+
+  const auto executor = make_executor(*header.method());
+
+  // Signals shorter than the filter were transformed padded to its length,
+  // so their bands follow from that length, not from the stored count.
+  const std::uint64_t sample_count = header.sample_count;
+  std::uint64_t length = std::max<std::uint64_t>(sample_count, executor->filter_length());
+  std::vector<tessary::BandSizes> bands(header.levels);
+  for (auto& band : bands) {
+    band = executor->dwt_size(length);
+    length = band.approximation;
+  }
+  std::uint64_t needed = bands.back().approximation;
+  for (const auto& band : bands) needed += band.details;
+
+  const std::uint64_t available = data.size() - kHeaderLen;
+  if (available < header.payload_len) {
+    return failed("Minimum data size is " + std::to_string(std::uint64_t{header.payload_len} + kHeaderLen) +
+                  ", but it was " + std::to_string(data.size()));
+  }
+  const auto payload = data.subspan(kHeaderLen, header.payload_len);
+
+  std::vector<std::uint8_t> decoded;
+  if (header.coder == 1) {
+    auto stream = arans::decode_stream(payload);
+    if (!stream) return failed(std::string(arans::render(stream.error())));
+    decoded = std::move(stream).value();
+  } else {
+    auto inflated = inflate_raw(payload, needed * 2);
+    if (!inflated) return std::move(inflated).error();
+    decoded = std::move(inflated).value();
+  }
+
+  const std::uint64_t coefficient_count = decoded.size() / 2;
+  if (coefficient_count < needed) {
+    return failed("Payload holds " + std::to_string(coefficient_count) +
+                  " coefficients but the bands need " + std::to_string(needed));
+  }
+
+  // Dequantise: q * 2^-scale is exact in float.
+  std::vector<float> coefficients;
+  if (!tessary::try_resize(coefficients, needed)) return CorvaneError::out_of_memory(needed);
+  const float step = std::ldexp(1.0f, -static_cast<int>(header.scale));
+  for (std::uint64_t i = 0; i < needed; ++i) {
+    std::int16_t q;
+    std::memcpy(&q, decoded.data() + 2 * i, 2);
+    coefficients[i] = static_cast<float>(q) * step;
+  }
+  std::vector<std::uint8_t>().swap(decoded);
+
+  tessary::MultiDwtRef<float> ref;
+  const std::uint64_t approximation_length = bands.back().approximation;
+  ref.approximation = std::span<const float>(coefficients.data(), approximation_length);
+  ref.details.reserve(bands.size());
+  std::uint64_t at = approximation_length;
+  for (const auto& band : bands) {
+    ref.details.emplace_back(coefficients.data() + at, band.details);
+    at += band.details;
+  }
+  auto reconstructed = executor->multi_idwt(ref);
+  if (!reconstructed) return CorvaneError::transform(tessary::render(reconstructed.error()));
+  std::vector<float> out = std::move(reconstructed).value();
+  std::vector<float>().swap(coefficients);
+
+  // (y + mean) * range + min, as an add, a multiply and an add; the build
+  // keeps the compiler from fusing them.
+  const float range = header.max - header.min;
+  const float mean = header.mean;
+  const float min = header.min;
+  for (float& y : out) y = (y + mean) * range + min;
+  if (!tessary::try_resize(out, sample_count)) return CorvaneError::out_of_memory(sample_count);
+  return out;
+}
+
+}  // namespace corvane
