@@ -1,5 +1,7 @@
 #include "lifting_factory.h"
 
+#include <memory>
+
 #include "avx/cdf53f.h"
 #include "avx/cdf97f.h"
 #include "cdf53f.h"
@@ -8,22 +10,16 @@
 namespace tessary {
 namespace {
 
-// The lifting executors carry no data, so one instance of each serves every
-// handle for the life of the process. Handing out aliases of it keeps the
-// factories free of allocation, and so of a failure they would have no way
-// to report. The union never runs the destructor, so the instance outlives
-// any handle, including one kept by an object destroyed at exit.
-template <class E>
-union Immortal {
-  Immortal() : executor() {}
-  ~Immortal() {}
-  E executor;
-};
-
+// The lifting executors carry no data, so one shared instance of each serves
+// every handle: the factories then allocate only once per process, and the
+// handles they return are ordinary counted co-owners of that instance. The
+// process-wide handle is never destroyed, so the instance outlives any
+// handle, including one kept by an object destroyed at exit.
 template <class E>
 DwtExecutorHandle<float> shared_instance() {
-  static const Immortal<E> holder;
-  return DwtExecutorHandle<float>(DwtExecutorHandle<float>(), &holder.executor);
+  static const DwtExecutorHandle<float>* const instance =
+      new DwtExecutorHandle<float>(std::make_shared<const E>());
+  return *instance;
 }
 
 }  // namespace
