@@ -1,0 +1,256 @@
+#include "avx/wavelet_taps.h"
+
+#include <immintrin.h>
+
+#include "util.h"
+#include "../wavelet_taps.h"
+
+namespace tessary::avx {
+namespace {
+
+// Both stored filters in registers, once per call. lo holds taps 0..7 (or the
+// repeated short filter), hi taps 8..15; `partial` selects the lanes of the
+// last register that belong to the window (L = 6: 0..5; L = 10: 0..1; L = 12: 0..3).
+struct FilterRegisters {
+  __m256 h_lo, g_lo, h_hi, g_hi;
+  __m256i partial;
+};
+
+template <std::size_t L>
+constexpr int kPartialLanes = static_cast<int>(L % 8);
+
+TESSARY_TARGET_AVX2_FMA inline __m256i first_lanes(int count) {
+  return _mm256_cmpgt_epi32(_mm256_set1_epi32(count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+template <std::size_t L>
+TESSARY_TARGET_AVX2_FMA inline FilterRegisters load_filters(const float* h, const float* g) {
+  FilterRegisters c;
+  c.h_lo = _mm256_loadu_ps(h);
+  c.g_lo = _mm256_loadu_ps(g);
+  c.h_hi = L > 8 ? _mm256_loadu_ps(h + 8) : _mm256_setzero_ps();
+  c.g_hi = L > 8 ? _mm256_loadu_ps(g + 8) : _mm256_setzero_ps();
+  c.partial = first_lanes(kPartialLanes<L>);
+  return c;
+}
+
+// Products of one window (L = 6 .. 16) with both filters, one register per
+// band: the taps past eight fused onto the first eight. Lanes past the
+// window load nothing, so they hold exact zeros.
+template <std::size_t L>
+TESSARY_TARGET_AVX2_FMA inline void window_products(const FilterRegisters& c, const float* w,
+                                                    __m256& pa, __m256& pg) {
+  const __m256 lo = L == 6 ? _mm256_maskload_ps(w, c.partial) : _mm256_loadu_ps(w);
+  pa = _mm256_mul_ps(c.h_lo, lo);
+  pg = _mm256_mul_ps(c.g_lo, lo);
+  if constexpr (L > 8) {
+    const __m256 hi = L == 16 ? _mm256_loadu_ps(w + 8) : _mm256_maskload_ps(w + 8, c.partial);
+    pa = _mm256_fmadd_ps(c.h_hi, hi, pa);
+    pg = _mm256_fmadd_ps(c.g_hi, hi, pg);
+  }
+}
+
+// Lane sums of four approximation and four details product registers:
+// [a0 a1 a2 a3 | d0 d1 d2 d3], each ((p0 + p1) + (p2 + p3)) + ((p4 + p5) + (p6 + p7)).
+TESSARY_TARGET_AVX2_FMA inline __m256 sum_four_pairs(__m256 a0, __m256 a1, __m256 a2, __m256 a3,
+                                                     __m256 d0, __m256 d1, __m256 d2,
+                                                     __m256 d3) {
+  // After two horizontal adds each 128-bit half holds the half sums of the
+  // four registers; the halves are then added across.
+  const __m256 a = _mm256_hadd_ps(_mm256_hadd_ps(a0, a1), _mm256_hadd_ps(a2, a3));
+  const __m256 d = _mm256_hadd_ps(_mm256_hadd_ps(d0, d1), _mm256_hadd_ps(d2, d3));
+  return _mm256_add_ps(_mm256_permute2f128_ps(a, d, 0x20), _mm256_permute2f128_ps(a, d, 0x31));
+}
+
+// Lane sums of one approximation and one details register in lanes 0 and 1,
+// each ((p0 + p4) + (p1 + p5)) + ((p2 + p6) + (p3 + p7)).
+TESSARY_TARGET_AVX2_FMA inline __m128 sum_one_pair(__m256 pa, __m256 pg) {
+  const __m128 a = _mm_add_ps(_mm256_castps256_ps128(pa), _mm256_extractf128_ps(pa, 1));
+  const __m128 d = _mm_add_ps(_mm256_castps256_ps128(pg), _mm256_extractf128_ps(pg, 1));
+  const __m128 s = _mm_hadd_ps(a, d);
+  return _mm_hadd_ps(s, s);
+}
+
+TESSARY_TARGET_AVX2_FMA inline void store_pair(__m128 sums, float* a, float* d) {
+  *a = _mm_cvtss_f32(sums);
+  *d = _mm_cvtss_f32(_mm_movehdup_ps(sums));
+}
+
+TESSARY_TARGET_AVX2_FMA inline float fused(float x, float y, float z) {
+  return _mm_cvtss_f32(_mm_fmadd_ss(_mm_set_ss(x), _mm_set_ss(y), _mm_set_ss(z)));
+}
+
+// Two taps, (h0 h1) four times: one register covers four windows. Eight
+// outputs per step, then four, then single outputs with two fused
+// multiply-adds (h0 x0 first).
+TESSARY_TARGET_AVX2_FMA void analysis_rows_2(const FilterRegisters& c, const float* h,
+                                             const float* g, const taps::Run& r) {
+  const float* w = r.window;
+  std::uint64_t k = 0;
+  for (; k + 8 <= r.count; k += 8) {
+    const __m256 x0 = _mm256_loadu_ps(w + 2 * k);
+    const __m256 x1 = _mm256_loadu_ps(w + 2 * k + 8);
+    // hadd gives [o0 o1 o4 o5 | o2 o3 o6 o7]; swapping the middle 64-bit
+    // pairs puts the eight outputs in order.
+    const __m256 a = _mm256_hadd_ps(_mm256_mul_ps(c.h_lo, x0), _mm256_mul_ps(c.h_lo, x1));
+    const __m256 d = _mm256_hadd_ps(_mm256_mul_ps(c.g_lo, x0), _mm256_mul_ps(c.g_lo, x1));
+    constexpr int kOrder = _MM_SHUFFLE(3, 1, 2, 0);
+    _mm256_storeu_ps(r.approximation + k,
+                     _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(a), kOrder)));
+    _mm256_storeu_ps(r.details + k,
+                     _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(d), kOrder)));
+  }
+  if (k + 4 <= r.count) {
+    const __m128 h4 = _mm256_castps256_ps128(c.h_lo);
+    const __m128 g4 = _mm256_castps256_ps128(c.g_lo);
+    const __m128 x0 = _mm_loadu_ps(w + 2 * k);
+    const __m128 x1 = _mm_loadu_ps(w + 2 * k + 4);
+    _mm_storeu_ps(r.approximation + k, _mm_hadd_ps(_mm_mul_ps(h4, x0), _mm_mul_ps(h4, x1)));
+    _mm_storeu_ps(r.details + k, _mm_hadd_ps(_mm_mul_ps(g4, x0), _mm_mul_ps(g4, x1)));
+    k += 4;
+  }
+  for (; k < r.count; ++k) {
+    const float x0 = w[2 * k];
+    const float x1 = w[2 * k + 1];
+    r.approximation[k] = fused(h[1], x1, fused(h[0], x0, 0.0f));
+    r.details[k] = fused(g[1], x1, fused(g[0], x0, 0.0f));
+  }
+}
+
+// Four taps, (h0 .. h3) twice: a register loaded at window k holds windows k
+// and k + 2. Four outputs per step.
+TESSARY_TARGET_AVX2_FMA void analysis_rows_4(const FilterRegisters& c, const taps::Run& r) {
+  const float* w = r.window;
+  std::uint64_t k = 0;
+  for (; k + 4 <= r.count; k += 4) {
+    const __m256 x02 = _mm256_loadu_ps(w + 2 * k);
+    const __m256 x13 = _mm256_loadu_ps(w + 2 * k + 2);
+    const __m256 a = _mm256_hadd_ps(_mm256_mul_ps(c.h_lo, x02), _mm256_mul_ps(c.h_lo, x13));
+    const __m256 d = _mm256_hadd_ps(_mm256_mul_ps(c.g_lo, x02), _mm256_mul_ps(c.g_lo, x13));
+    // [a0 a1 d0 d1 | a2 a3 d2 d3] -> [a0 a1 a2 a3 | d0 d1 d2 d3]
+    const __m256 s = _mm256_castpd_ps(
+        _mm256_permute4x64_pd(_mm256_castps_pd(_mm256_hadd_ps(a, d)), _MM_SHUFFLE(3, 1, 2, 0)));
+    _mm_storeu_ps(r.approximation + k, _mm256_castps256_ps128(s));
+    _mm_storeu_ps(r.details + k, _mm256_extractf128_ps(s, 1));
+  }
+  const __m128 h4 = _mm256_castps256_ps128(c.h_lo);
+  const __m128 g4 = _mm256_castps256_ps128(c.g_lo);
+  for (; k < r.count; ++k) {
+    const __m128 x = _mm_loadu_ps(w + 2 * k);
+    const __m128 s = _mm_hadd_ps(_mm_mul_ps(h4, x), _mm_mul_ps(g4, x));
+    store_pair(_mm_hadd_ps(s, s), r.approximation + k, r.details + k);
+  }
+}
+
+// Six to sixteen taps: one window per register (two past eight taps). Four
+// outputs per step, then single outputs.
+template <std::size_t L>
+TESSARY_TARGET_AVX2_FMA void analysis_rows_wide(const FilterRegisters& c, const taps::Run& r) {
+  const float* w = r.window;
+  std::uint64_t k = 0;
+  for (; k + 4 <= r.count; k += 4) {
+    __m256 a0, a1, a2, a3, d0, d1, d2, d3;
+    window_products<L>(c, w + 2 * k, a0, d0);
+    window_products<L>(c, w + 2 * k + 2, a1, d1);
+    window_products<L>(c, w + 2 * k + 4, a2, d2);
+    window_products<L>(c, w + 2 * k + 6, a3, d3);
+    const __m256 s = sum_four_pairs(a0, a1, a2, a3, d0, d1, d2, d3);
+    _mm_storeu_ps(r.approximation + k, _mm256_castps256_ps128(s));
+    _mm_storeu_ps(r.details + k, _mm256_extractf128_ps(s, 1));
+  }
+  for (; k < r.count; ++k) {
+    __m256 pa, pg;
+    window_products<L>(c, w + 2 * k, pa, pg);
+    store_pair(sum_one_pair(pa, pg), r.approximation + k, r.details + k);
+  }
+}
+
+template <std::size_t L>
+TESSARY_TARGET_AVX2_FMA void analysis(const float* h, const float* g, const taps::Run* runs,
+                                      std::size_t run_count) {
+  const FilterRegisters c = load_filters<L>(h, g);
+  for (std::size_t i = 0; i < run_count; ++i) {
+    if constexpr (L == 2) {
+      analysis_rows_2(c, h, g, runs[i]);
+    } else if constexpr (L == 4) {
+      analysis_rows_4(c, runs[i]);
+    } else {
+      analysis_rows_wide<L>(c, runs[i]);
+    }
+  }
+}
+
+// The synthesis gathered per output pair (see taps::overlap_add): for q in
+// [0, pairs),
+//
+//   out[2q]     += sum_t h[L-2-2t] a[q+t] + g[L-2-2t] d[q+t]
+//   out[2q + 1] += sum_t h[L-1-2t] a[q+t] + g[L-1-2t] d[q+t]      t < L/2
+//
+// Eight pairs per step: the even and odd sums of eight consecutive q are two
+// registers fed by unaligned band loads, interleaved, and added to the
+// output. No term falls outside the bands (q + L/2 - 1 <= m - 1).
+template <std::size_t L>
+TESSARY_TARGET_AVX2_FMA void synthesis(const float* h, const float* g, const float* a,
+                                       const float* d, float* out, std::uint64_t pairs) {
+  constexpr std::size_t kHalf = L / 2;
+  std::uint64_t q = 0;
+  for (; q + 8 <= pairs; q += 8) {
+    __m256 even = _mm256_setzero_ps();
+    __m256 odd = _mm256_setzero_ps();
+    for (std::size_t t = 0; t < kHalf; ++t) {
+      const std::size_t k = L - 2 - 2 * t;
+      const __m256 av = _mm256_loadu_ps(a + q + t);
+      const __m256 dv = _mm256_loadu_ps(d + q + t);
+      even = _mm256_fmadd_ps(_mm256_set1_ps(h[k]), av,
+                             _mm256_fmadd_ps(_mm256_set1_ps(g[k]), dv, even));
+      odd = _mm256_fmadd_ps(_mm256_set1_ps(h[k + 1]), av,
+                            _mm256_fmadd_ps(_mm256_set1_ps(g[k + 1]), dv, odd));
+    }
+    // [e0 o0 e1 o1 | e4 o4 e5 o5] and [e2 o2 e3 o3 | e6 o6 e7 o7]
+    const __m256 lo = _mm256_unpacklo_ps(even, odd);
+    const __m256 hi = _mm256_unpackhi_ps(even, odd);
+    float* o = out + 2 * q;
+    _mm256_storeu_ps(o, _mm256_add_ps(_mm256_loadu_ps(o), _mm256_permute2f128_ps(lo, hi, 0x20)));
+    _mm256_storeu_ps(o + 8,
+                     _mm256_add_ps(_mm256_loadu_ps(o + 8), _mm256_permute2f128_ps(lo, hi, 0x31)));
+  }
+  for (; q < pairs; ++q) {
+    float even = 0.0f;
+    float odd = 0.0f;
+    for (std::size_t t = 0; t < kHalf; ++t) {
+      const std::size_t k = L - 2 - 2 * t;
+      even = fused(h[k], a[q + t], fused(g[k], d[q + t], even));
+      odd = fused(h[k + 1], a[q + t], fused(g[k + 1], d[q + t], odd));
+    }
+    out[2 * q] += even;
+    out[2 * q + 1] += odd;
+  }
+}
+
+}  // namespace
+
+template <std::size_t L>
+AvxFixedTapsBank<L>::AvxFixedTapsBank(BorderMode mode, const std::array<float, L>& low_pass)
+    : PaddedTapsBank<L, stored_taps(L)>(mode, low_pass) {}
+
+template <std::size_t L>
+void AvxFixedTapsBank<L>::execute_forward_impl(const taps::Run (&runs)[3]) const {
+  analysis<L>(this->low_pass().data(), this->high_pass().data(), runs, 3);
+}
+
+template <std::size_t L>
+void AvxFixedTapsBank<L>::execute_inverse_impl(const float* approximation, const float* details,
+                                               float* out, std::uint64_t pairs) const {
+  synthesis<L>(this->low_pass().data(), this->high_pass().data(), approximation, details, out,
+               pairs);
+}
+
+template class AvxFixedTapsBank<2>;
+template class AvxFixedTapsBank<4>;
+template class AvxFixedTapsBank<6>;
+template class AvxFixedTapsBank<8>;
+template class AvxFixedTapsBank<10>;
+template class AvxFixedTapsBank<12>;
+template class AvxFixedTapsBank<16>;
+
+}  // namespace tessary::avx
