@@ -1,8 +1,8 @@
 // The generic filter bank for processors with AVX2 and FMA: the record,
 // sizes, checks, scratch rule and arena of WaveletNTaps, with the sums
-// evaluated eight taps at a time by fused multiply-adds. Results agree with
-// the portable bank to within the rounding of the sums. Only build one where
-// choose_filter_bank_path says Avx.
+// evaluated for eight outputs at a time by fused multiply-adds. Results
+// agree with the portable bank to within the rounding of the sums. Only
+// build one where choose_filter_bank_path says Avx.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,8 @@
 
 #include <immintrin.h>
 
+#include <bit>
+
 #include "util.h"
 #include "../wavelet_taps.h"
 
@@ -21,6 +23,28 @@ constexpr int kPartialLanes = static_cast<int>(L % 8);
 
 TESSARY_TARGET_AVX2_FMA inline __m256i first_lanes(int count) {
   return _mm256_cmpgt_epi32(_mm256_set1_epi32(count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+// v[0] + ... + v[N-1] as a balanced tree, split at the largest power of two
+// below N: (v0 + v1) + (v2 + v3) for four, ((v0 + v1) + (v2 + v3)) + v4 for five.
+template <std::size_t N, class T>
+TESSARY_TARGET_AVX2_FMA inline T tree_sum(const T* v) {
+  if constexpr (N == 1) {
+    return v[0];
+  } else {
+    constexpr std::size_t kSplit = std::bit_floor(N - 1);
+    return tree_sum<kSplit>(v) + tree_sum<N - kSplit>(v + kSplit);
+  }
+}
+
+// The sum of one window's products p[0 .. K), K = min(L, 8) (taps past eight
+// already fused onto p[j - 8]): the upper half added onto the lower half,
+// then pairwise, ((p0 + p4) + (p1 + p5)) + ((p2 + p6) + (p3 + p7)). Lane by
+// lane this is what sum_one_pair does across the lanes of one window.
+template <std::size_t K, class T>
+TESSARY_TARGET_AVX2_FMA inline T fold_products(T* p) {
+  for (std::size_t j = 4; j < K; ++j) p[j - 4] = p[j - 4] + p[j];
+  return tree_sum<(K < 4 ? K : 4)>(p);
 }
 
 template <std::size_t L>
@@ -48,18 +72,6 @@ TESSARY_TARGET_AVX2_FMA inline void window_products(const FilterRegisters& c, co
     pa = _mm256_fmadd_ps(c.h_hi, hi, pa);
     pg = _mm256_fmadd_ps(c.g_hi, hi, pg);
   }
-}
-
-// Lane sums of four approximation and four details product registers:
-// [a0 a1 a2 a3 | d0 d1 d2 d3], each ((p0 + p1) + (p2 + p3)) + ((p4 + p5) + (p6 + p7)).
-TESSARY_TARGET_AVX2_FMA inline __m256 sum_four_pairs(__m256 a0, __m256 a1, __m256 a2, __m256 a3,
-                                                     __m256 d0, __m256 d1, __m256 d2,
-                                                     __m256 d3) {
-  // After two horizontal adds each 128-bit half holds the half sums of the
-  // four registers; the halves are then added across.
-  const __m256 a = _mm256_hadd_ps(_mm256_hadd_ps(a0, a1), _mm256_hadd_ps(a2, a3));
-  const __m256 d = _mm256_hadd_ps(_mm256_hadd_ps(d0, d1), _mm256_hadd_ps(d2, d3));
-  return _mm256_add_ps(_mm256_permute2f128_ps(a, d, 0x20), _mm256_permute2f128_ps(a, d, 0x31));
 }
 
 // Lane sums of one approximation and one details register in lanes 0 and 1,
@@ -117,51 +129,67 @@ TESSARY_TARGET_AVX2_FMA void analysis_rows_2(const FilterRegisters& c, const flo
   }
 }
 
-// Four taps, (h0 .. h3) twice: a register loaded at window k holds windows k
-// and k + 2. Four outputs per step.
-TESSARY_TARGET_AVX2_FMA void analysis_rows_4(const FilterRegisters& c, const taps::Run& r) {
-  const float* w = r.window;
-  std::uint64_t k = 0;
-  for (; k + 4 <= r.count; k += 4) {
-    const __m256 x02 = _mm256_loadu_ps(w + 2 * k);
-    const __m256 x13 = _mm256_loadu_ps(w + 2 * k + 2);
-    const __m256 a = _mm256_hadd_ps(_mm256_mul_ps(c.h_lo, x02), _mm256_mul_ps(c.h_lo, x13));
-    const __m256 d = _mm256_hadd_ps(_mm256_mul_ps(c.g_lo, x02), _mm256_mul_ps(c.g_lo, x13));
-    // [a0 a1 d0 d1 | a2 a3 d2 d3] -> [a0 a1 a2 a3 | d0 d1 d2 d3]
-    const __m256 s = _mm256_castpd_ps(
-        _mm256_permute4x64_pd(_mm256_castps_pd(_mm256_hadd_ps(a, d)), _MM_SHUFFLE(3, 1, 2, 0)));
-    _mm_storeu_ps(r.approximation + k, _mm256_castps256_ps128(s));
-    _mm_storeu_ps(r.details + k, _mm256_extractf128_ps(s, 1));
+// Eight consecutive outputs of a run, one per lane (L >= 4). A load of
+// sixteen samples at window + 2t holds samples 2t and 2t + 1 of all eight
+// windows; one shuffle picks the even ones, one the odd ones, in the lane
+// order [0 1 4 5 | 2 3 6 7] that a final 64-bit permute undoes. Each
+// coefficient is broadcast across the lanes (hb, gb). The loads end at the
+// last sample of the eighth window.
+template <std::size_t L>
+TESSARY_TARGET_AVX2_FMA inline void eight_outputs(const __m256* hb, const __m256* gb,
+                                                  const float* w, float* a, float* d) {
+  constexpr std::size_t kLow = L < 8 ? L : 8;
+  __m256 pa[kLow];
+  __m256 pd[kLow];
+  for (std::size_t t = 0; t < kLow / 2; ++t) {
+    const __m256 lo = _mm256_loadu_ps(w + 2 * t);
+    const __m256 hi = _mm256_loadu_ps(w + 2 * t + 8);
+    const __m256 even = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m256 odd = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+    pa[2 * t] = _mm256_mul_ps(hb[2 * t], even);
+    pa[2 * t + 1] = _mm256_mul_ps(hb[2 * t + 1], odd);
+    pd[2 * t] = _mm256_mul_ps(gb[2 * t], even);
+    pd[2 * t + 1] = _mm256_mul_ps(gb[2 * t + 1], odd);
   }
-  const __m128 h4 = _mm256_castps256_ps128(c.h_lo);
-  const __m128 g4 = _mm256_castps256_ps128(c.g_lo);
-  for (; k < r.count; ++k) {
-    const __m128 x = _mm_loadu_ps(w + 2 * k);
-    const __m128 s = _mm_hadd_ps(_mm_mul_ps(h4, x), _mm_mul_ps(g4, x));
-    store_pair(_mm_hadd_ps(s, s), r.approximation + k, r.details + k);
+  // Taps 8 .. L-1 fused onto taps 0 .. L-9.
+  for (std::size_t t = 4; t < L / 2; ++t) {
+    const __m256 lo = _mm256_loadu_ps(w + 2 * t);
+    const __m256 hi = _mm256_loadu_ps(w + 2 * t + 8);
+    const __m256 even = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m256 odd = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+    pa[2 * t - 8] = _mm256_fmadd_ps(hb[2 * t], even, pa[2 * t - 8]);
+    pa[2 * t - 7] = _mm256_fmadd_ps(hb[2 * t + 1], odd, pa[2 * t - 7]);
+    pd[2 * t - 8] = _mm256_fmadd_ps(gb[2 * t], even, pd[2 * t - 8]);
+    pd[2 * t - 7] = _mm256_fmadd_ps(gb[2 * t + 1], odd, pd[2 * t - 7]);
   }
+  constexpr int kInOrder = _MM_SHUFFLE(3, 1, 2, 0);
+  const __m256d sa = _mm256_castps_pd(fold_products<kLow>(pa));
+  const __m256d sd = _mm256_castps_pd(fold_products<kLow>(pd));
+  _mm256_storeu_ps(a, _mm256_castpd_ps(_mm256_permute4x64_pd(sa, kInOrder)));
+  _mm256_storeu_ps(d, _mm256_castpd_ps(_mm256_permute4x64_pd(sd, kInOrder)));
 }
 
-// Six to sixteen taps: one window per register (two past eight taps). Four
-// outputs per step, then single outputs.
+// Four or more taps: eight outputs per step, then single outputs, each
+// summed across the lanes of its padded window by the same tree.
 template <std::size_t L>
-TESSARY_TARGET_AVX2_FMA void analysis_rows_wide(const FilterRegisters& c, const taps::Run& r) {
+TESSARY_TARGET_AVX2_FMA void analysis_rows_wide(const FilterRegisters& c, const __m256* hb,
+                                                const __m256* gb, const taps::Run& r) {
   const float* w = r.window;
   std::uint64_t k = 0;
-  for (; k + 4 <= r.count; k += 4) {
-    __m256 a0, a1, a2, a3, d0, d1, d2, d3;
-    window_products<L>(c, w + 2 * k, a0, d0);
-    window_products<L>(c, w + 2 * k + 2, a1, d1);
-    window_products<L>(c, w + 2 * k + 4, a2, d2);
-    window_products<L>(c, w + 2 * k + 6, a3, d3);
-    const __m256 s = sum_four_pairs(a0, a1, a2, a3, d0, d1, d2, d3);
-    _mm_storeu_ps(r.approximation + k, _mm256_castps256_ps128(s));
-    _mm_storeu_ps(r.details + k, _mm256_extractf128_ps(s, 1));
+  for (; k + 8 <= r.count; k += 8) {
+    eight_outputs<L>(hb, gb, w + 2 * k, r.approximation + k, r.details + k);
   }
   for (; k < r.count; ++k) {
-    __m256 pa, pg;
-    window_products<L>(c, w + 2 * k, pa, pg);
-    store_pair(sum_one_pair(pa, pg), r.approximation + k, r.details + k);
+    if constexpr (L == 4) {
+      const __m128 x = _mm_loadu_ps(w + 2 * k);
+      const __m128 s = _mm_hadd_ps(_mm_mul_ps(_mm256_castps256_ps128(c.h_lo), x),
+                                   _mm_mul_ps(_mm256_castps256_ps128(c.g_lo), x));
+      store_pair(_mm_hadd_ps(s, s), r.approximation + k, r.details + k);
+    } else {
+      __m256 pa, pg;
+      window_products<L>(c, w + 2 * k, pa, pg);
+      store_pair(sum_one_pair(pa, pg), r.approximation + k, r.details + k);
+    }
   }
 }
 
@@ -169,13 +197,17 @@ template <std::size_t L>
 TESSARY_TARGET_AVX2_FMA void analysis(const float* h, const float* g, const taps::Run* runs,
                                       std::size_t run_count) {
   const FilterRegisters c = load_filters<L>(h, g);
+  __m256 hb[L];
+  __m256 gb[L];
+  for (std::size_t j = 0; j < L; ++j) {
+    hb[j] = _mm256_set1_ps(h[j]);
+    gb[j] = _mm256_set1_ps(g[j]);
+  }
   for (std::size_t i = 0; i < run_count; ++i) {
     if constexpr (L == 2) {
       analysis_rows_2(c, h, g, runs[i]);
-    } else if constexpr (L == 4) {
-      analysis_rows_4(c, runs[i]);
     } else {
-      analysis_rows_wide<L>(c, runs[i]);
+      analysis_rows_wide<L>(c, hb, gb, runs[i]);
     }
   }
 }
@@ -186,38 +218,58 @@ TESSARY_TARGET_AVX2_FMA void analysis(const float* h, const float* g, const taps
 //   out[2q]     += sum_t h[L-2-2t] a[q+t] + g[L-2-2t] d[q+t]
 //   out[2q + 1] += sum_t h[L-1-2t] a[q+t] + g[L-1-2t] d[q+t]      t < L/2
 //
-// Eight pairs per step: the even and odd sums of eight consecutive q are two
-// registers fed by unaligned band loads, interleaved, and added to the
-// output. No term falls outside the bands (q + L/2 - 1 <= m - 1).
+// Each sum starts from zero and takes its terms in ascending t, each
+// coefficient pair by two fused multiply-adds, details first; the sum is then
+// added to the output. No term falls outside the bands
+// (q + L/2 - 1 <= m - 1).
+//
+// Blocks of eight consecutive q: the even and odd sums are two registers fed
+// by unaligned band loads, interleaved and added to out[2q .. 2q + 16).
+// Two blocks per step share the broadcast coefficients; the pairs left over
+// take the same arithmetic one at a time.
+template <std::size_t L, std::size_t kBlocks>
+TESSARY_TARGET_AVX2_FMA inline void synthesis_blocks(const float* h, const float* g,
+                                                     const float* a, const float* d, float* out) {
+  __m256 even[kBlocks];
+  __m256 odd[kBlocks];
+  for (std::size_t b = 0; b < kBlocks; ++b) even[b] = odd[b] = _mm256_setzero_ps();
+  for (std::size_t t = 0; t < L / 2; ++t) {
+    const std::size_t k = L - 2 - 2 * t;
+    const __m256 he = _mm256_broadcast_ss(h + k);
+    const __m256 ge = _mm256_broadcast_ss(g + k);
+    const __m256 ho = _mm256_broadcast_ss(h + k + 1);
+    const __m256 go = _mm256_broadcast_ss(g + k + 1);
+    for (std::size_t b = 0; b < kBlocks; ++b) {
+      const __m256 av = _mm256_loadu_ps(a + 8 * b + t);
+      const __m256 dv = _mm256_loadu_ps(d + 8 * b + t);
+      even[b] = _mm256_fmadd_ps(he, av, _mm256_fmadd_ps(ge, dv, even[b]));
+      odd[b] = _mm256_fmadd_ps(ho, av, _mm256_fmadd_ps(go, dv, odd[b]));
+    }
+  }
+  for (std::size_t b = 0; b < kBlocks; ++b) {
+    // [e0 o0 e1 o1 | e4 o4 e5 o5] and [e2 o2 e3 o3 | e6 o6 e7 o7]
+    const __m256 lo = _mm256_unpacklo_ps(even[b], odd[b]);
+    const __m256 hi = _mm256_unpackhi_ps(even[b], odd[b]);
+    float* p = out + 16 * b;
+    _mm256_storeu_ps(p, _mm256_add_ps(_mm256_loadu_ps(p), _mm256_permute2f128_ps(lo, hi, 0x20)));
+    _mm256_storeu_ps(p + 8,
+                     _mm256_add_ps(_mm256_loadu_ps(p + 8), _mm256_permute2f128_ps(lo, hi, 0x31)));
+  }
+}
+
 template <std::size_t L>
 TESSARY_TARGET_AVX2_FMA void synthesis(const float* h, const float* g, const float* a,
                                        const float* d, float* out, std::uint64_t pairs) {
-  constexpr std::size_t kHalf = L / 2;
   std::uint64_t q = 0;
-  for (; q + 8 <= pairs; q += 8) {
-    __m256 even = _mm256_setzero_ps();
-    __m256 odd = _mm256_setzero_ps();
-    for (std::size_t t = 0; t < kHalf; ++t) {
-      const std::size_t k = L - 2 - 2 * t;
-      const __m256 av = _mm256_loadu_ps(a + q + t);
-      const __m256 dv = _mm256_loadu_ps(d + q + t);
-      even = _mm256_fmadd_ps(_mm256_set1_ps(h[k]), av,
-                             _mm256_fmadd_ps(_mm256_set1_ps(g[k]), dv, even));
-      odd = _mm256_fmadd_ps(_mm256_set1_ps(h[k + 1]), av,
-                            _mm256_fmadd_ps(_mm256_set1_ps(g[k + 1]), dv, odd));
-    }
-    // [e0 o0 e1 o1 | e4 o4 e5 o5] and [e2 o2 e3 o3 | e6 o6 e7 o7]
-    const __m256 lo = _mm256_unpacklo_ps(even, odd);
-    const __m256 hi = _mm256_unpackhi_ps(even, odd);
-    float* o = out + 2 * q;
-    _mm256_storeu_ps(o, _mm256_add_ps(_mm256_loadu_ps(o), _mm256_permute2f128_ps(lo, hi, 0x20)));
-    _mm256_storeu_ps(o + 8,
-                     _mm256_add_ps(_mm256_loadu_ps(o + 8), _mm256_permute2f128_ps(lo, hi, 0x31)));
+  for (; q + 16 <= pairs; q += 16) synthesis_blocks<L, 2>(h, g, a + q, d + q, out + 2 * q);
+  if (q + 8 <= pairs) {
+    synthesis_blocks<L, 1>(h, g, a + q, d + q, out + 2 * q);
+    q += 8;
   }
   for (; q < pairs; ++q) {
     float even = 0.0f;
     float odd = 0.0f;
-    for (std::size_t t = 0; t < kHalf; ++t) {
+    for (std::size_t t = 0; t < L / 2; ++t) {
       const std::size_t k = L - 2 - 2 * t;
       even = fused(h[k], a[q + t], fused(g[k], d[q + t], even));
       odd = fused(h[k + 1], a[q + t], fused(g[k + 1], d[q + t], odd));

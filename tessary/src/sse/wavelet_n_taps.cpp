@@ -68,33 +68,50 @@ TESSARY_TARGET_SSE42 void analysis(const float* h, const float* g, std::uint64_t
   }
 }
 
-// The synthesis gathered per output pair (see taps::overlap_add), four pairs
-// per step with the coefficients broadcast from memory.
+// The synthesis gathered per output pair (see taps::overlap_add): each sum
+// from zero in ascending t, the details product added before the
+// approximation product, then added to the output. Eight pairs per step in
+// two blocks of four sharing the broadcast coefficients, then four, then
+// single pairs with the same arithmetic.
+TESSARY_TARGET_SSE42 inline void synthesis_blocks(const float* h, const float* g,
+                                                  std::uint64_t taps, const float* a,
+                                                  const float* d, float* out,
+                                                  std::uint64_t blocks) {
+  __m128 even[2] = {_mm_setzero_ps(), _mm_setzero_ps()};
+  __m128 odd[2] = {_mm_setzero_ps(), _mm_setzero_ps()};
+  for (std::uint64_t t = 0; t < taps / 2; ++t) {
+    const std::uint64_t k = taps - 2 - 2 * t;
+    const __m128 he = _mm_set1_ps(h[k]);
+    const __m128 ge = _mm_set1_ps(g[k]);
+    const __m128 ho = _mm_set1_ps(h[k + 1]);
+    const __m128 go = _mm_set1_ps(g[k + 1]);
+    for (std::uint64_t b = 0; b < blocks; ++b) {
+      const __m128 av = _mm_loadu_ps(a + 4 * b + t);
+      const __m128 dv = _mm_loadu_ps(d + 4 * b + t);
+      even[b] = _mm_add_ps(_mm_mul_ps(he, av), _mm_add_ps(_mm_mul_ps(ge, dv), even[b]));
+      odd[b] = _mm_add_ps(_mm_mul_ps(ho, av), _mm_add_ps(_mm_mul_ps(go, dv), odd[b]));
+    }
+  }
+  for (std::uint64_t b = 0; b < blocks; ++b) {
+    float* p = out + 8 * b;
+    _mm_storeu_ps(p, _mm_add_ps(_mm_loadu_ps(p), _mm_unpacklo_ps(even[b], odd[b])));
+    _mm_storeu_ps(p + 4, _mm_add_ps(_mm_loadu_ps(p + 4), _mm_unpackhi_ps(even[b], odd[b])));
+  }
+}
+
 TESSARY_TARGET_SSE42 void synthesis(const float* h, const float* g, std::uint64_t taps,
                                     const float* a, const float* d, float* out,
                                     std::uint64_t pairs) {
-  const std::uint64_t half = taps / 2;
   std::uint64_t q = 0;
-  for (; q + 4 <= pairs; q += 4) {
-    __m128 even = _mm_setzero_ps();
-    __m128 odd = _mm_setzero_ps();
-    for (std::uint64_t t = 0; t < half; ++t) {
-      const std::uint64_t k = taps - 2 - 2 * t;
-      const __m128 av = _mm_loadu_ps(a + q + t);
-      const __m128 dv = _mm_loadu_ps(d + q + t);
-      even = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(h[k]), av),
-                        _mm_add_ps(_mm_mul_ps(_mm_set1_ps(g[k]), dv), even));
-      odd = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(h[k + 1]), av),
-                       _mm_add_ps(_mm_mul_ps(_mm_set1_ps(g[k + 1]), dv), odd));
-    }
-    float* o = out + 2 * q;
-    _mm_storeu_ps(o, _mm_add_ps(_mm_loadu_ps(o), _mm_unpacklo_ps(even, odd)));
-    _mm_storeu_ps(o + 4, _mm_add_ps(_mm_loadu_ps(o + 4), _mm_unpackhi_ps(even, odd)));
+  for (; q + 8 <= pairs; q += 8) synthesis_blocks(h, g, taps, a + q, d + q, out + 2 * q, 2);
+  if (q + 4 <= pairs) {
+    synthesis_blocks(h, g, taps, a + q, d + q, out + 2 * q, 1);
+    q += 4;
   }
   for (; q < pairs; ++q) {
     float even = 0.0f;
     float odd = 0.0f;
-    for (std::uint64_t t = 0; t < half; ++t) {
+    for (std::uint64_t t = 0; t < taps / 2; ++t) {
       const std::uint64_t k = taps - 2 - 2 * t;
       even = h[k] * a[q + t] + (g[k] * d[q + t] + even);
       odd = h[k + 1] * a[q + t] + (g[k + 1] * d[q + t] + odd);

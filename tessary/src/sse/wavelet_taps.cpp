@@ -2,6 +2,8 @@
 
 #include <immintrin.h>
 
+#include <bit>
+
 #include "util.h"
 #include "../wavelet_taps.h"
 
@@ -10,6 +12,27 @@ namespace {
 
 // Registers per window of an L-tap filter (the last one half used for L = 6, 10).
 constexpr std::size_t registers_per_window(std::size_t taps) { return (taps + 3) / 4; }
+
+// v[0] + ... + v[N-1] as a balanced tree, split at the largest power of two
+// below N: (v0 + v1) + (v2 + v3) for four.
+template <std::size_t N, class T>
+TESSARY_TARGET_SSE42 inline T tree_sum(const T* v) {
+  if constexpr (N == 1) {
+    return v[0];
+  } else {
+    constexpr std::size_t kSplit = std::bit_floor(N - 1);
+    return tree_sum<kSplit>(v) + tree_sum<N - kSplit>(v + kSplit);
+  }
+}
+
+// The sum of one window's L products: lane l collects taps l, l + 4, l + 8
+// in that order, then the four lanes are added as (s0 + s1) + (s2 + s3),
+// exactly as window_products and two horizontal adds sum one window.
+template <std::size_t L, class T>
+TESSARY_TARGET_SSE42 inline T fold_products(T* p) {
+  for (std::size_t j = 4; j < L; ++j) p[j % 4] = p[j % 4] + p[j];
+  return tree_sum<(L < 4 ? L : 4)>(p);
+}
 
 // Both stored filters in registers, once per call.
 template <std::size_t L>
@@ -79,20 +102,39 @@ TESSARY_TARGET_SSE42 void analysis_rows_2(const FilterRegisters<2>& c, const flo
   }
 }
 
-// Four to twelve taps: four outputs per step, each lane sum
-// ((p0 + p1) + (p2 + p3)) by two horizontal adds; then single outputs.
+// Four consecutive outputs of a run, one per lane (L >= 4). A load of eight
+// samples at window + 2t holds samples 2t and 2t + 1 of all four windows;
+// one shuffle picks the even ones, one the odd ones. Each coefficient is
+// broadcast across the lanes (hb, gb). The loads end at the last sample of
+// the fourth window.
 template <std::size_t L>
-TESSARY_TARGET_SSE42 void analysis_rows(const FilterRegisters<L>& c, const taps::Run& r) {
+TESSARY_TARGET_SSE42 inline void four_outputs(const __m128* hb, const __m128* gb, const float* w,
+                                              float* a, float* d) {
+  __m128 pa[L];
+  __m128 pd[L];
+  for (std::size_t t = 0; t < L / 2; ++t) {
+    const __m128 lo = _mm_loadu_ps(w + 2 * t);
+    const __m128 hi = _mm_loadu_ps(w + 2 * t + 4);
+    const __m128 even = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m128 odd = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+    pa[2 * t] = _mm_mul_ps(hb[2 * t], even);
+    pa[2 * t + 1] = _mm_mul_ps(hb[2 * t + 1], odd);
+    pd[2 * t] = _mm_mul_ps(gb[2 * t], even);
+    pd[2 * t + 1] = _mm_mul_ps(gb[2 * t + 1], odd);
+  }
+  _mm_storeu_ps(a, fold_products<L>(pa));
+  _mm_storeu_ps(d, fold_products<L>(pd));
+}
+
+// Four to twelve taps: four outputs per step, then single outputs, each
+// summed across the lanes of its padded window by the same additions.
+template <std::size_t L>
+TESSARY_TARGET_SSE42 void analysis_rows(const FilterRegisters<L>& c, const __m128* hb,
+                                        const __m128* gb, const taps::Run& r) {
   const float* w = r.window;
   std::uint64_t k = 0;
   for (; k + 4 <= r.count; k += 4) {
-    __m128 a0, a1, a2, a3, d0, d1, d2, d3;
-    window_products<L>(c, w + 2 * k, a0, d0);
-    window_products<L>(c, w + 2 * k + 2, a1, d1);
-    window_products<L>(c, w + 2 * k + 4, a2, d2);
-    window_products<L>(c, w + 2 * k + 6, a3, d3);
-    _mm_storeu_ps(r.approximation + k, _mm_hadd_ps(_mm_hadd_ps(a0, a1), _mm_hadd_ps(a2, a3)));
-    _mm_storeu_ps(r.details + k, _mm_hadd_ps(_mm_hadd_ps(d0, d1), _mm_hadd_ps(d2, d3)));
+    four_outputs<L>(hb, gb, w + 2 * k, r.approximation + k, r.details + k);
   }
   for (; k < r.count; ++k) {
     __m128 pa, pg;
@@ -106,43 +148,70 @@ template <std::size_t L>
 TESSARY_TARGET_SSE42 void analysis(const float* h, const float* g, const taps::Run* runs,
                                    std::size_t run_count) {
   const FilterRegisters<L> c = load_filters<L>(h, g);
+  __m128 hb[L];
+  __m128 gb[L];
+  for (std::size_t j = 0; j < L; ++j) {
+    hb[j] = _mm_set1_ps(h[j]);
+    gb[j] = _mm_set1_ps(g[j]);
+  }
   for (std::size_t i = 0; i < run_count; ++i) {
     if constexpr (L == 2) {
       analysis_rows_2(c, h, g, runs[i]);
     } else {
-      analysis_rows<L>(c, runs[i]);
+      analysis_rows<L>(c, hb, gb, runs[i]);
     }
   }
 }
 
-// The synthesis gathered per output pair (see taps::overlap_add): four pairs
-// per step, their even and odd sums in two registers fed by unaligned band
-// loads, interleaved and added to the output.
+// The synthesis gathered per output pair (see taps::overlap_add): each sum
+// from zero in ascending t, the details product added before the
+// approximation product, then added to the output. Blocks of four
+// consecutive q: the even and odd sums are two registers fed by unaligned
+// band loads, interleaved and added to out[2q .. 2q + 8). Two blocks per step
+// share the coefficients, broadcast once per call (hb, gb); the pairs left
+// over take the same arithmetic one at a time.
+template <std::size_t L, std::size_t kBlocks>
+TESSARY_TARGET_SSE42 inline void synthesis_blocks(const __m128* hb, const __m128* gb,
+                                                  const float* a, const float* d, float* out) {
+  __m128 even[kBlocks];
+  __m128 odd[kBlocks];
+  for (std::size_t b = 0; b < kBlocks; ++b) even[b] = odd[b] = _mm_setzero_ps();
+  for (std::size_t t = 0; t < L / 2; ++t) {
+    const std::size_t k = L - 2 - 2 * t;
+    for (std::size_t b = 0; b < kBlocks; ++b) {
+      const __m128 av = _mm_loadu_ps(a + 4 * b + t);
+      const __m128 dv = _mm_loadu_ps(d + 4 * b + t);
+      even[b] = _mm_add_ps(_mm_mul_ps(hb[k], av), _mm_add_ps(_mm_mul_ps(gb[k], dv), even[b]));
+      odd[b] = _mm_add_ps(_mm_mul_ps(hb[k + 1], av),
+                          _mm_add_ps(_mm_mul_ps(gb[k + 1], dv), odd[b]));
+    }
+  }
+  for (std::size_t b = 0; b < kBlocks; ++b) {
+    float* p = out + 8 * b;
+    _mm_storeu_ps(p, _mm_add_ps(_mm_loadu_ps(p), _mm_unpacklo_ps(even[b], odd[b])));
+    _mm_storeu_ps(p + 4, _mm_add_ps(_mm_loadu_ps(p + 4), _mm_unpackhi_ps(even[b], odd[b])));
+  }
+}
+
 template <std::size_t L>
 TESSARY_TARGET_SSE42 void synthesis(const float* h, const float* g, const float* a,
                                     const float* d, float* out, std::uint64_t pairs) {
-  constexpr std::size_t kHalf = L / 2;
+  __m128 hb[L];
+  __m128 gb[L];
+  for (std::size_t j = 0; j < L; ++j) {
+    hb[j] = _mm_set1_ps(h[j]);
+    gb[j] = _mm_set1_ps(g[j]);
+  }
   std::uint64_t q = 0;
-  for (; q + 4 <= pairs; q += 4) {
-    __m128 even = _mm_setzero_ps();
-    __m128 odd = _mm_setzero_ps();
-    for (std::size_t t = 0; t < kHalf; ++t) {
-      const std::size_t k = L - 2 - 2 * t;
-      const __m128 av = _mm_loadu_ps(a + q + t);
-      const __m128 dv = _mm_loadu_ps(d + q + t);
-      even = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(h[k]), av),
-                        _mm_add_ps(_mm_mul_ps(_mm_set1_ps(g[k]), dv), even));
-      odd = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(h[k + 1]), av),
-                       _mm_add_ps(_mm_mul_ps(_mm_set1_ps(g[k + 1]), dv), odd));
-    }
-    float* o = out + 2 * q;
-    _mm_storeu_ps(o, _mm_add_ps(_mm_loadu_ps(o), _mm_unpacklo_ps(even, odd)));
-    _mm_storeu_ps(o + 4, _mm_add_ps(_mm_loadu_ps(o + 4), _mm_unpackhi_ps(even, odd)));
+  for (; q + 8 <= pairs; q += 8) synthesis_blocks<L, 2>(hb, gb, a + q, d + q, out + 2 * q);
+  if (q + 4 <= pairs) {
+    synthesis_blocks<L, 1>(hb, gb, a + q, d + q, out + 2 * q);
+    q += 4;
   }
   for (; q < pairs; ++q) {
     float even = 0.0f;
     float odd = 0.0f;
-    for (std::size_t t = 0; t < kHalf; ++t) {
+    for (std::size_t t = 0; t < L / 2; ++t) {
       const std::size_t k = L - 2 - 2 * t;
       even = h[k] * a[q + t] + (g[k] * d[q + t] + even);
       odd = h[k + 1] * a[q + t] + (g[k + 1] * d[q + t] + odd);
