@@ -10,9 +10,9 @@
 namespace tessary::avx {
 namespace {
 
-// Both stored filters in registers, once per call. lo holds taps 0..7 (or the
-// repeated short filter), hi taps 8..15; `partial` selects the lanes of the
-// last register that belong to the window (L = 6: 0..5; L = 10: 0..1; L = 12: 0..3).
+// Both stored filters in registers: lo holds taps 0..7, hi taps 8..15;
+// `partial` selects the lanes of the last register that belong to a window
+// (L = 6: 0..5; L = 10: 0..1; L = 12: 0..3).
 struct FilterRegisters {
   __m256 h_lo, g_lo, h_hi, g_hi;
   __m256i partial;
@@ -92,60 +92,28 @@ TESSARY_TARGET_AVX2_FMA inline float fused(float x, float y, float z) {
   return _mm_cvtss_f32(_mm_fmadd_ss(_mm_set_ss(x), _mm_set_ss(y), _mm_set_ss(z)));
 }
 
-// Two taps, (h0 h1) four times: one register covers four windows. Eight
-// outputs per step, then four, then single outputs with two fused
-// multiply-adds (h0 x0 first).
-TESSARY_TARGET_AVX2_FMA void analysis_rows_2(const FilterRegisters& c, const float* h,
-                                             const float* g, const taps::Run& r) {
-  const float* w = r.window;
-  std::uint64_t k = 0;
-  for (; k + 8 <= r.count; k += 8) {
-    const __m256 x0 = _mm256_loadu_ps(w + 2 * k);
-    const __m256 x1 = _mm256_loadu_ps(w + 2 * k + 8);
-    // hadd gives [o0 o1 o4 o5 | o2 o3 o6 o7]; swapping the middle 64-bit
-    // pairs puts the eight outputs in order.
-    const __m256 a = _mm256_hadd_ps(_mm256_mul_ps(c.h_lo, x0), _mm256_mul_ps(c.h_lo, x1));
-    const __m256 d = _mm256_hadd_ps(_mm256_mul_ps(c.g_lo, x0), _mm256_mul_ps(c.g_lo, x1));
-    constexpr int kOrder = _MM_SHUFFLE(3, 1, 2, 0);
-    _mm256_storeu_ps(r.approximation + k,
-                     _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(a), kOrder)));
-    _mm256_storeu_ps(r.details + k,
-                     _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(d), kOrder)));
-  }
-  if (k + 4 <= r.count) {
-    const __m128 h4 = _mm256_castps256_ps128(c.h_lo);
-    const __m128 g4 = _mm256_castps256_ps128(c.g_lo);
-    const __m128 x0 = _mm_loadu_ps(w + 2 * k);
-    const __m128 x1 = _mm_loadu_ps(w + 2 * k + 4);
-    _mm_storeu_ps(r.approximation + k, _mm_hadd_ps(_mm_mul_ps(h4, x0), _mm_mul_ps(h4, x1)));
-    _mm_storeu_ps(r.details + k, _mm_hadd_ps(_mm_mul_ps(g4, x0), _mm_mul_ps(g4, x1)));
-    k += 4;
-  }
-  for (; k < r.count; ++k) {
-    const float x0 = w[2 * k];
-    const float x1 = w[2 * k + 1];
-    r.approximation[k] = fused(h[1], x1, fused(h[0], x0, 0.0f));
-    r.details[k] = fused(g[1], x1, fused(g[0], x0, 0.0f));
-  }
+// Eight consecutive outputs of a run, one per lane. A load of sixteen
+// samples at window + 2t holds samples 2t and 2t + 1 of all eight windows;
+// one shuffle picks the even ones, one the odd ones, in the lane order
+// [0 1 4 5 | 2 3 6 7] that a final 64-bit permute undoes. Each coefficient
+// is broadcast across the lanes (hb, gb). The loads end at the last sample
+// of the eighth window.
+TESSARY_TARGET_AVX2_FMA inline void split_even_odd(const float* w, __m256& even, __m256& odd) {
+  const __m256 lo = _mm256_loadu_ps(w);
+  const __m256 hi = _mm256_loadu_ps(w + 8);
+  even = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+  odd = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
 }
 
-// Eight consecutive outputs of a run, one per lane (L >= 4). A load of
-// sixteen samples at window + 2t holds samples 2t and 2t + 1 of all eight
-// windows; one shuffle picks the even ones, one the odd ones, in the lane
-// order [0 1 4 5 | 2 3 6 7] that a final 64-bit permute undoes. Each
-// coefficient is broadcast across the lanes (hb, gb). The loads end at the
-// last sample of the eighth window.
 template <std::size_t L>
 TESSARY_TARGET_AVX2_FMA inline void eight_outputs(const __m256* hb, const __m256* gb,
                                                   const float* w, float* a, float* d) {
   constexpr std::size_t kLow = L < 8 ? L : 8;
   __m256 pa[kLow];
   __m256 pd[kLow];
+  __m256 even, odd;
   for (std::size_t t = 0; t < kLow / 2; ++t) {
-    const __m256 lo = _mm256_loadu_ps(w + 2 * t);
-    const __m256 hi = _mm256_loadu_ps(w + 2 * t + 8);
-    const __m256 even = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
-    const __m256 odd = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+    split_even_odd(w + 2 * t, even, odd);
     pa[2 * t] = _mm256_mul_ps(hb[2 * t], even);
     pa[2 * t + 1] = _mm256_mul_ps(hb[2 * t + 1], odd);
     pd[2 * t] = _mm256_mul_ps(gb[2 * t], even);
@@ -153,10 +121,7 @@ TESSARY_TARGET_AVX2_FMA inline void eight_outputs(const __m256* hb, const __m256
   }
   // Taps 8 .. L-1 fused onto taps 0 .. L-9.
   for (std::size_t t = 4; t < L / 2; ++t) {
-    const __m256 lo = _mm256_loadu_ps(w + 2 * t);
-    const __m256 hi = _mm256_loadu_ps(w + 2 * t + 8);
-    const __m256 even = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
-    const __m256 odd = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+    split_even_odd(w + 2 * t, even, odd);
     pa[2 * t - 8] = _mm256_fmadd_ps(hb[2 * t], even, pa[2 * t - 8]);
     pa[2 * t - 7] = _mm256_fmadd_ps(hb[2 * t + 1], odd, pa[2 * t - 7]);
     pd[2 * t - 8] = _mm256_fmadd_ps(gb[2 * t], even, pd[2 * t - 8]);
@@ -169,25 +134,41 @@ TESSARY_TARGET_AVX2_FMA inline void eight_outputs(const __m256* hb, const __m256
   _mm256_storeu_ps(d, _mm256_castpd_ps(_mm256_permute4x64_pd(sd, kInOrder)));
 }
 
-// Four or more taps: eight outputs per step, then single outputs, each
-// summed across the lanes of its padded window by the same tree.
+// The coefficients of one call: the stored registers for single windows and
+// each tap broadcast across the lanes for the eight-output steps.
 template <std::size_t L>
-TESSARY_TARGET_AVX2_FMA void analysis_rows_wide(const FilterRegisters& c, const __m256* hb,
-                                                const __m256* gb, const taps::Run& r) {
+struct Filters {
+  const float* h;
+  const float* g;
+  FilterRegisters padded;
+  __m256 hb[L];
+  __m256 gb[L];
+};
+
+// Eight outputs per step, then single outputs, each summed across the lanes
+// of its padded window (the low half for L = 4, two products for L = 2) by
+// the same additions as the step, so that an output's value does not depend
+// on which part of the run computed it.
+template <std::size_t L>
+TESSARY_TARGET_AVX2_FMA void analysis_rows(const Filters<L>& f, const taps::Run& r) {
   const float* w = r.window;
   std::uint64_t k = 0;
   for (; k + 8 <= r.count; k += 8) {
-    eight_outputs<L>(hb, gb, w + 2 * k, r.approximation + k, r.details + k);
+    eight_outputs<L>(f.hb, f.gb, w + 2 * k, r.approximation + k, r.details + k);
   }
   for (; k < r.count; ++k) {
-    if constexpr (L == 4) {
-      const __m128 x = _mm_loadu_ps(w + 2 * k);
-      const __m128 s = _mm_hadd_ps(_mm_mul_ps(_mm256_castps256_ps128(c.h_lo), x),
-                                   _mm_mul_ps(_mm256_castps256_ps128(c.g_lo), x));
+    const float* x = w + 2 * k;
+    if constexpr (L == 2) {
+      r.approximation[k] = f.h[0] * x[0] + f.h[1] * x[1];
+      r.details[k] = f.g[0] * x[0] + f.g[1] * x[1];
+    } else if constexpr (L == 4) {
+      const __m128 v = _mm_loadu_ps(x);
+      const __m128 s = _mm_hadd_ps(_mm_mul_ps(_mm256_castps256_ps128(f.padded.h_lo), v),
+                                   _mm_mul_ps(_mm256_castps256_ps128(f.padded.g_lo), v));
       store_pair(_mm_hadd_ps(s, s), r.approximation + k, r.details + k);
     } else {
       __m256 pa, pg;
-      window_products<L>(c, w + 2 * k, pa, pg);
+      window_products<L>(f.padded, x, pa, pg);
       store_pair(sum_one_pair(pa, pg), r.approximation + k, r.details + k);
     }
   }
@@ -196,20 +177,15 @@ TESSARY_TARGET_AVX2_FMA void analysis_rows_wide(const FilterRegisters& c, const 
 template <std::size_t L>
 TESSARY_TARGET_AVX2_FMA void analysis(const float* h, const float* g, const taps::Run* runs,
                                       std::size_t run_count) {
-  const FilterRegisters c = load_filters<L>(h, g);
-  __m256 hb[L];
-  __m256 gb[L];
+  Filters<L> f;
+  f.h = h;
+  f.g = g;
+  f.padded = load_filters<L>(h, g);
   for (std::size_t j = 0; j < L; ++j) {
-    hb[j] = _mm256_set1_ps(h[j]);
-    gb[j] = _mm256_set1_ps(g[j]);
+    f.hb[j] = _mm256_set1_ps(h[j]);
+    f.gb[j] = _mm256_set1_ps(g[j]);
   }
-  for (std::size_t i = 0; i < run_count; ++i) {
-    if constexpr (L == 2) {
-      analysis_rows_2(c, h, g, runs[i]);
-    } else {
-      analysis_rows_wide<L>(c, hb, gb, runs[i]);
-    }
-  }
+  for (std::size_t i = 0; i < run_count; ++i) analysis_rows<L>(f, runs[i]);
 }
 
 // The synthesis gathered per output pair (see taps::overlap_add): for q in

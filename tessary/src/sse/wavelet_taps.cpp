@@ -81,30 +81,9 @@ TESSARY_TARGET_SSE42 inline void store_pair(__m128 sums, float* a, float* d) {
   *d = _mm_cvtss_f32(_mm_movehdup_ps(sums));
 }
 
-// Two taps, (h0 h1) twice: one register covers two windows. Four outputs per
-// step, then single outputs.
-TESSARY_TARGET_SSE42 void analysis_rows_2(const FilterRegisters<2>& c, const float* h,
-                                          const float* g, const taps::Run& r) {
-  const float* w = r.window;
-  std::uint64_t k = 0;
-  for (; k + 4 <= r.count; k += 4) {
-    const __m128 x0 = _mm_loadu_ps(w + 2 * k);
-    const __m128 x1 = _mm_loadu_ps(w + 2 * k + 4);
-    _mm_storeu_ps(r.approximation + k,
-                  _mm_hadd_ps(_mm_mul_ps(c.h[0], x0), _mm_mul_ps(c.h[0], x1)));
-    _mm_storeu_ps(r.details + k, _mm_hadd_ps(_mm_mul_ps(c.g[0], x0), _mm_mul_ps(c.g[0], x1)));
-  }
-  for (; k < r.count; ++k) {
-    const float x0 = w[2 * k];
-    const float x1 = w[2 * k + 1];
-    r.approximation[k] = h[0] * x0 + h[1] * x1;
-    r.details[k] = g[0] * x0 + g[1] * x1;
-  }
-}
-
-// Four consecutive outputs of a run, one per lane (L >= 4). A load of eight
-// samples at window + 2t holds samples 2t and 2t + 1 of all four windows;
-// one shuffle picks the even ones, one the odd ones. Each coefficient is
+// Four consecutive outputs of a run, one per lane. A load of eight samples
+// at window + 2t holds samples 2t and 2t + 1 of all four windows; one
+// shuffle picks the even ones, one the odd ones. Each coefficient is
 // broadcast across the lanes (hb, gb). The loads end at the last sample of
 // the fourth window.
 template <std::size_t L>
@@ -126,41 +105,54 @@ TESSARY_TARGET_SSE42 inline void four_outputs(const __m128* hb, const __m128* gb
   _mm_storeu_ps(d, fold_products<L>(pd));
 }
 
-// Four to twelve taps: four outputs per step, then single outputs, each
-// summed across the lanes of its padded window by the same additions.
+// The coefficients of one call: the stored registers for single windows and
+// each tap broadcast across the lanes for the four-output steps.
 template <std::size_t L>
-TESSARY_TARGET_SSE42 void analysis_rows(const FilterRegisters<L>& c, const __m128* hb,
-                                        const __m128* gb, const taps::Run& r) {
+struct Filters {
+  const float* h;
+  const float* g;
+  FilterRegisters<L> padded;
+  __m128 hb[L];
+  __m128 gb[L];
+};
+
+// Four outputs per step, then single outputs, each summed across the lanes
+// of its padded window (two products for L = 2) by the same additions as the
+// step, so that an output's value does not depend on which part of the run
+// computed it.
+template <std::size_t L>
+TESSARY_TARGET_SSE42 void analysis_rows(const Filters<L>& f, const taps::Run& r) {
   const float* w = r.window;
   std::uint64_t k = 0;
   for (; k + 4 <= r.count; k += 4) {
-    four_outputs<L>(hb, gb, w + 2 * k, r.approximation + k, r.details + k);
+    four_outputs<L>(f.hb, f.gb, w + 2 * k, r.approximation + k, r.details + k);
   }
   for (; k < r.count; ++k) {
-    __m128 pa, pg;
-    window_products<L>(c, w + 2 * k, pa, pg);
-    const __m128 s = _mm_hadd_ps(pa, pg);
-    store_pair(_mm_hadd_ps(s, s), r.approximation + k, r.details + k);
+    const float* x = w + 2 * k;
+    if constexpr (L == 2) {
+      r.approximation[k] = f.h[0] * x[0] + f.h[1] * x[1];
+      r.details[k] = f.g[0] * x[0] + f.g[1] * x[1];
+    } else {
+      __m128 pa, pg;
+      window_products<L>(f.padded, x, pa, pg);
+      const __m128 s = _mm_hadd_ps(pa, pg);
+      store_pair(_mm_hadd_ps(s, s), r.approximation + k, r.details + k);
+    }
   }
 }
 
 template <std::size_t L>
 TESSARY_TARGET_SSE42 void analysis(const float* h, const float* g, const taps::Run* runs,
                                    std::size_t run_count) {
-  const FilterRegisters<L> c = load_filters<L>(h, g);
-  __m128 hb[L];
-  __m128 gb[L];
+  Filters<L> f;
+  f.h = h;
+  f.g = g;
+  f.padded = load_filters<L>(h, g);
   for (std::size_t j = 0; j < L; ++j) {
-    hb[j] = _mm_set1_ps(h[j]);
-    gb[j] = _mm_set1_ps(g[j]);
+    f.hb[j] = _mm_set1_ps(h[j]);
+    f.gb[j] = _mm_set1_ps(g[j]);
   }
-  for (std::size_t i = 0; i < run_count; ++i) {
-    if constexpr (L == 2) {
-      analysis_rows_2(c, h, g, runs[i]);
-    } else {
-      analysis_rows<L>(c, hb, gb, runs[i]);
-    }
-  }
+  for (std::size_t i = 0; i < run_count; ++i) analysis_rows<L>(f, runs[i]);
 }
 
 // The synthesis gathered per output pair (see taps::overlap_add): each sum

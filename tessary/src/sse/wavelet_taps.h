@@ -1,17 +1,23 @@
 // The fixed-length filter banks for processors with SSE4.2: the bands of
 // FixedTapsBank<L> (same sizes, checks, errors and border samples), with the
-// sums evaluated four lanes at a time, multiplies and adds kept separate.
-// Results agree with the portable bank to within the rounding of the sums:
-// the products are summed as a tree rather than one after another.
+// sums evaluated for four outputs at a time, multiplies and adds kept
+// separate. Results agree with the portable bank to within the rounding of
+// the sums: the products of a window are summed as a tree (lane l collects
+// taps l, l + 4, l + 8, then (s0 + s1) + (s2 + s3)) rather than one after
+// another.
 //
 // The coefficients are stored padded to whole registers (S floats each):
 //
-//   L = 2        (h0 h1) twice                  one register holds two windows
-//   L = 4, 8, 12 h0 .. h(L-1)                   one window per L/4 registers
-//   L = 6, 10    h0 .. h(L-1), 0, 0             the last register half used
+//   L = 2        (h0 h1) twice
+//   L = 4, 8, 12 h0 .. h(L-1)
+//   L = 6, 10    h0 .. h(L-1), 0, 0
 //
-// and g likewise. Windows are loaded unaligned and never past their last
-// sample, so a zero lane never multiplies a sample outside its window.
+// and g likewise. Most outputs take each coefficient broadcast across a
+// register, one lane per output; an output computed on its own (at the
+// edges, or after the last step of four) loads its window against the
+// padded registers and sums it in the same order. Windows are loaded
+// unaligned and never past their last sample, so no lane multiplies a
+// sample outside its window.
 //
 // Sixteen taps have no kernel of their own here: the factory builds the
 // generic SseWaveletNTapsF32 for them.
