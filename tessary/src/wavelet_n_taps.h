@@ -76,7 +76,7 @@ TResult<std::shared_ptr<const Bank>> make_n_taps_bank(BorderMode mode,
                                                       std::span<const float> low_pass) {
   auto coefficients = NTapsCoefficients::create(mode, low_pass);
   if (!coefficients) return fail(std::move(coefficients).error());
-  return std::shared_ptr<const Bank>(std::make_shared<const Bank>(std::move(coefficients).value()));
+  return std::make_shared<const Bank>(std::move(coefficients).value());
 }
 
 // The portable generic bank: sums in ascending tap order, multiplies and
