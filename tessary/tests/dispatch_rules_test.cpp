@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -73,10 +74,17 @@ CpuidReadings with_xcr0(std::uint64_t xcr0) {
   return r;
 }
 
+std::string avx_state_case(const ::testing::TestParamInfo<CpuidReadings>& info) {
+  const char* names[] = {"NoXsave",     "NoOsxsave",   "Xcr0Empty",
+                         "Xcr0SseOnly", "Xcr0AvxOnly", "Xcr0X87Only"};
+  return names[info.index];
+}
+
 INSTANTIATE_TEST_SUITE_P(Variants, AvxStateDisabled,
                          ::testing::Values(with_ecx_cleared(kXsaveBit),
                                            with_ecx_cleared(kOsxsaveBit), with_xcr0(0),
-                                           with_xcr0(0x2), with_xcr0(0x4), with_xcr0(0x1)));
+                                           with_xcr0(0x2), with_xcr0(0x4), with_xcr0(0x1)),
+                         avx_state_case);
 
 struct DispatchCase {
   CpuFeatures features;
@@ -86,6 +94,13 @@ struct DispatchCase {
 };
 
 class DispatchRules : public ::testing::TestWithParam<DispatchCase> {};
+
+// Cases are named by their feature word in hex.
+std::string dispatch_case(const ::testing::TestParamInfo<DispatchCase>& info) {
+  char name[24];
+  std::snprintf(name, sizeof name, "Word%02X", static_cast<unsigned>(info.param.features));
+  return name;
+}
 
 TEST_P(DispatchRules, ArePureFunctionsOfTheFlags) {
   const DispatchCase& c = GetParam();
@@ -112,7 +127,8 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{kCpuAvx2 | kCpuFma, KernelPath::Avx, KernelPath::Avx,
                      ArenaWriterPath::Avx2},
         DispatchCase{kCpuSse41 | kCpuSse42 | kCpuAvx | kCpuAvx2 | kCpuFma, KernelPath::Avx,
-                     KernelPath::Avx, ArenaWriterPath::Avx2}));
+                     KernelPath::Avx, ArenaWriterPath::Avx2}),
+    dispatch_case);
 
 // The bank class behind a facade executor, by name.
 std::string kernel_of(const DwtExecutorHandle<float>& executor) {
