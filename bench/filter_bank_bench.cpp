@@ -1,6 +1,7 @@
-// Multi-level forward plus inverse through the portable filter banks, the
-// transform behind the codec's db4 and sym4 methods (8 taps, periodic
-// border). bench/filter_banks.py runs these beside PyWavelets.
+// Multi-level forward plus inverse through the filter banks of each processor
+// path (portable, SSE, AVX): the 8-tap bank behind the codec's db4 and sym4
+// methods (periodic border), and a generic-bank member (14 taps).
+// bench/filter_banks.py runs the 8-tap rows beside PyWavelets.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -9,6 +10,7 @@
 
 #include "completed.h"
 #include "dwt_factory.h"
+#include "factory.h"
 #include "wavelet_families.h"
 #include "wavelet_tables.h"
 
@@ -25,11 +27,22 @@ std::vector<float> test_signal(std::size_t n) {
   return x;
 }
 
-void forward_and_inverse(benchmark::State& state, std::span<const double> table) {
+bool host_runs(KernelPath path) {
+  const CpuFeatures f = cpu_features();
+  switch (path) {
+    case KernelPath::Avx: return (f & kCpuAvx2) && (f & kCpuFma);
+    case KernelPath::Sse: return (f & kCpuSse42) != 0;
+    case KernelPath::Portable: break;
+  }
+  return true;
+}
+
+void forward_and_inverse(benchmark::State& state, KernelPath path, std::span<const double> table) {
+  if (!host_runs(path)) return state.SkipWithError("this processor lacks the instruction set");
   const auto n = static_cast<std::size_t>(state.range(0));
   const std::uint64_t levels = static_cast<std::uint64_t>(state.range(1));
   const CompletedDwtExecutor executor(
-      make_filter_bank(make_dwt_factory(KernelPath::Portable), table, BorderMode::Wrap));
+      make_filter_bank(make_dwt_factory(path), table, BorderMode::Wrap));
   const std::vector<float> x = test_signal(n);
   for (auto _ : state) {
     auto m = executor.multi_dwt(x, levels);
@@ -44,18 +57,25 @@ void forward_and_inverse(benchmark::State& state, std::span<const double> table)
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * n));
 }
 
-void BM_FilterBankPortableDb4(benchmark::State& state) {
-  forward_and_inverse(state, daubechies_table(DaubechiesFamily::Db4));
+void BM_FilterBankDb4(benchmark::State& state, KernelPath path) {
+  forward_and_inverse(state, path, daubechies_table(DaubechiesFamily::Db4));
 }
-BENCHMARK(BM_FilterBankPortableDb4)
-    ->Args({1000000, 8})
-    ->Args({10000, 5})
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FilterBankDb4, Portable, KernelPath::Portable)
+    ->Args({1000000, 8})->Args({10000, 5})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FilterBankDb4, Sse, KernelPath::Sse)
+    ->Args({1000000, 8})->Args({10000, 5})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FilterBankDb4, Avx, KernelPath::Avx)
+    ->Args({1000000, 8})->Args({10000, 5})->Unit(benchmark::kMillisecond);
 
 // A generic-bank member (14 taps) for comparison with the fixed ones.
-void BM_FilterBankPortableDb7(benchmark::State& state) {
-  forward_and_inverse(state, daubechies_table(DaubechiesFamily::Db7));
+void BM_FilterBankDb7(benchmark::State& state, KernelPath path) {
+  forward_and_inverse(state, path, daubechies_table(DaubechiesFamily::Db7));
 }
-BENCHMARK(BM_FilterBankPortableDb7)->Args({1000000, 8})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FilterBankDb7, Portable, KernelPath::Portable)
+    ->Args({1000000, 8})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FilterBankDb7, Sse, KernelPath::Sse)
+    ->Args({1000000, 8})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FilterBankDb7, Avx, KernelPath::Avx)
+    ->Args({1000000, 8})->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -38,6 +38,9 @@ class DwtFactory {
 };
 
 // The factory of one processor path (a process-wide immutable object).
+// Building banks is safe anywhere; running those of the Sse and Avx paths
+// needs SSE4.2, respectively AVX2 and FMA, so callers take the path from
+// choose_filter_bank_path.
 const DwtFactory& make_dwt_factory(KernelPath path);
 
 }  // namespace tessary

@@ -71,14 +71,24 @@ IncompleteDwtExecutorHandle<float> make_filter_bank(const DwtFactory& factory,
   return bank ? std::move(bank).value() : nullptr;
 }
 
-DwtExecutorHandle<float> Tessary::make_daubechies_f32(DaubechiesFamily family, BorderMode mode) {
-  const DwtFactory& factory = make_dwt_factory(choose_filter_bank_path(cpu_features()));
+DwtExecutorHandle<float> make_daubechies_f32_for(CpuFeatures features, DaubechiesFamily family,
+                                                 BorderMode mode) {
+  const DwtFactory& factory = make_dwt_factory(choose_filter_bank_path(features));
   return complete(make_filter_bank(factory, daubechies_table(family), mode));
 }
 
-DwtExecutorHandle<float> Tessary::make_symlet_f32(SymletFamily family, BorderMode mode) {
-  const DwtFactory& factory = make_dwt_factory(choose_filter_bank_path(cpu_features()));
+DwtExecutorHandle<float> make_symlet_f32_for(CpuFeatures features, SymletFamily family,
+                                             BorderMode mode) {
+  const DwtFactory& factory = make_dwt_factory(choose_filter_bank_path(features));
   return complete(make_filter_bank(factory, symlet_table(family), mode));
+}
+
+DwtExecutorHandle<float> Tessary::make_daubechies_f32(DaubechiesFamily family, BorderMode mode) {
+  return make_daubechies_f32_for(cpu_features(), family, mode);
+}
+
+DwtExecutorHandle<float> Tessary::make_symlet_f32(SymletFamily family, BorderMode mode) {
+  return make_symlet_f32_for(cpu_features(), family, mode);
 }
 
 }  // namespace tessary

@@ -7,6 +7,7 @@
 
 #include "border_mode.h"
 #include "dwt_executor.h"
+#include "factory.h"
 
 namespace tessary {
 
@@ -37,5 +38,13 @@ class DwtFactory;
 IncompleteDwtExecutorHandle<float> make_filter_bank(const DwtFactory& factory,
                                                     std::span<const double> table,
                                                     BorderMode mode);
+
+// What Tessary::make_daubechies_f32 and Tessary::make_symlet_f32 build for a
+// processor with the given feature word (they pass cpu_features()): the
+// bank of choose_filter_bank_path(features), completed for multi-level use.
+DwtExecutorHandle<float> make_daubechies_f32_for(CpuFeatures features, DaubechiesFamily family,
+                                                 BorderMode mode);
+DwtExecutorHandle<float> make_symlet_f32_for(CpuFeatures features, SymletFamily family,
+                                             BorderMode mode);
 
 }  // namespace tessary

@@ -1,6 +1,7 @@
 // What every convolution filter bank shares: the band-size rules, the checks
-// and the two sums, plus the fixed-length bank template behind Wavelet2Taps
-// ... Wavelet16Taps.
+// and the two sums, the frame of the fixed-length banks (portable, SSE and
+// AVX alike) and the portable bank template behind Wavelet2Taps ...
+// Wavelet16Taps.
 //
 // One level with low-pass h[0..L), high-pass g[0..L) and n input samples:
 //
@@ -12,10 +13,12 @@
 //
 //   out[2j - (L - 2) + k] += h[k] * approx[j] + g[k] * details[j]
 //
-// Sums run in ascending j from zero with separate multiplies and adds, and
-// the synthesis adds the details product to the old value before the
-// approximation product, so every bank computes bit-identical bands for the
-// same coefficients. Banks add into `out`: callers pass it zero-filled.
+// The portable banks sum in ascending j from zero with separate multiplies
+// and adds, and their synthesis adds the details product to the old value
+// before the approximation product, so every portable bank computes
+// bit-identical bands for the same coefficients; the SSE and AVX kernels
+// associate the sums differently and agree to within their rounding. Banks
+// add into `out`: callers pass it zero-filled.
 #pragma once
 
 #include <algorithm>
@@ -26,6 +29,7 @@
 
 #include "border_mode.h"
 #include "dwt_executor.h"
+#include "wavelet_families.h"
 
 namespace tessary {
 
@@ -49,6 +53,39 @@ Status check_forward(std::uint64_t n, std::uint64_t taps, std::uint64_t approxim
 // ApproxDetailsSizeMismatch, then OutputSizeMismatch (expected, given).
 Status check_inverse(std::uint64_t approximation_length, std::uint64_t details_length,
                      std::uint64_t output_length, std::uint64_t taps);
+
+// The outputs of a fixed-length bank that reach past the signal: [0,
+// head_end) read left of it, [tail_begin, m) right of it, the ones between
+// read the input only. Output i reads ext(2i - (L-2) .. 2i + 1), so the head
+// ends at i = (L-2)/2 and the tail begins where 2i + 1 >= n, at i = n/2.
+struct EdgeSplit {
+  std::uint64_t head_end;
+  std::uint64_t tail_begin;
+};
+
+// Longest edge window extend_edges writes for `taps` taps.
+constexpr std::size_t edge_capacity(std::size_t taps) { return 2 * taps - 2; }
+
+// The extended samples the edge outputs of an L-tap bank read, by one border
+// descriptor per call (n = x.size() >= L):
+//
+//   head[0 .. L-3 + L-2]        = ext(-(L-2) .. L-3)             outputs 0 .. head_end-1
+//   tail[0 .. 2(m-tb) + L-3]    = ext(2 tb - (L-2) .. 2m - 1)    outputs tb .. m-1
+//
+// (tb = tail_begin), so edge output i reads its window at head + 2i or at
+// tail + 2(i - tb), exactly as a body output reads x + 2i - (L-2). Both
+// windows hold at most edge_capacity(L) samples (2L-4 head, 2L-2 tail for odd n).
+EdgeSplit extend_edges(std::span<const float> x, BorderMode mode, std::uint64_t taps,
+                       float* head, float* tail);
+
+// A run of consecutive outputs whose windows start two samples apart:
+// output k of the run reads window[2k .. 2k + L - 1].
+struct Run {
+  const float* window;
+  std::uint64_t count;
+  float* approximation;
+  float* details;
+};
 
 // Tap counts are either a compile-time constant (the fixed banks, where the
 // loops unroll) or a run-time value (WaveletNTaps); both go through the same
@@ -100,101 +137,119 @@ void overlap_add(const float* h, const float* g, Count taps, const float* approx
 
 }  // namespace taps
 
-// A bank with L taps held inline. The first L/2 - 1 outputs (and the last
-// L/2 - 1 for even n, L/2 for odd n) reach past the signal and build their
-// window sample by sample through the border rule; the outputs between read
-// the input directly.
-template <std::size_t L>
-class FixedTapsBank final : public IncompleteDwtExecutor<float> {
- public:
-  using Taps = std::array<float, L>;
+// What every fixed-length bank shares, whatever evaluates its sums: the
+// sizes, the checks in their order, the edge windows and the stored filters,
+// each padded to S >= L floats (repeated when L divides S, followed by zeros
+// otherwise) so that a wide kernel loads whole registers. A bank supplies
+// two bodies:
+//   execute_forward_impl  the bands of three runs: the head outputs (windows
+//                         from the left edge samples), the body (windows in
+//                         the input) and the tail (right edge samples);
+//   execute_inverse_impl  the synthesis of out_length / 2 output pairs.
+// They run only after the checks passed, so a failed call writes nothing.
+template <std::size_t L, std::size_t S>
+class PaddedTapsBank : public IncompleteDwtExecutor<float> {
+  static_assert(L >= 2 && L % 2 == 0 && S >= L, "filter banks have an even number of taps");
 
-  FixedTapsBank(BorderMode mode, const Taps& low_pass, const Taps& high_pass)
-      : mode_(mode), low_pass_(low_pass), high_pass_(high_pass) {}
+ public:
+  using Stored = std::array<float, S>;
 
   Status execute_forward(std::span<const float> input, std::span<float> approximation,
-                         std::span<float> details) const override;
+                         std::span<float> details) const final {
+    const std::uint64_t n = input.size();
+    if (auto s = taps::check_forward(n, L, approximation.size(), details.size()); !s) return s;
+    const std::uint64_t m = approximation.size();
+    float head[taps::edge_capacity(L)];
+    float tail[taps::edge_capacity(L)];
+    const taps::EdgeSplit split = taps::extend_edges(input, mode_, L, head, tail);
+    float* a = approximation.data();
+    float* d = details.data();
+    const std::uint64_t body = split.tail_begin - split.head_end;
+    const taps::Run runs[3] = {
+        {head, split.head_end, a, d},
+        {input.data(), body, a + split.head_end, d + split.head_end},
+        {tail, m - split.tail_begin, a + split.tail_begin, d + split.tail_begin},
+    };
+    execute_forward_impl(runs);
+    return {};
+  }
   // The scratch is not used (nor checked).
   Status execute_forward_with_scratch(std::span<const float> input,
                                       std::span<float> approximation, std::span<float> details,
-                                      std::span<float> scratch) const override;
-  std::uint64_t required_scratch_size(std::uint64_t) const override { return 0; }
-  BandSizes dwt_size(std::uint64_t n) const override {
+                                      std::span<float>) const final {
+    return execute_forward(input, approximation, details);
+  }
+  std::uint64_t required_scratch_size(std::uint64_t) const final { return 0; }
+  BandSizes dwt_size(std::uint64_t n) const final {
     const std::uint64_t m = taps::band_length(n, L);
     return {m, m};
   }
   Status execute_inverse(std::span<const float> approximation, std::span<const float> details,
-                         std::span<float> output) const override;
-  std::uint64_t idwt_size(std::uint64_t approximation_length, std::uint64_t) const override {
+                         std::span<float> output) const final {
+    const std::uint64_t m = approximation.size();
+    if (auto s = taps::check_inverse(m, details.size(), output.size(), L); !s) return s;
+    execute_inverse_impl(approximation.data(), details.data(), output.data(), output.size() / 2);
+    return {};
+  }
+  std::uint64_t idwt_size(std::uint64_t approximation_length, std::uint64_t) const final {
     return taps::synthesis_length(approximation_length, L);
   }
-  std::uint64_t filter_length() const override { return L; }
+  std::uint64_t filter_length() const final { return L; }
 
   BorderMode border_mode() const { return mode_; }
-  const Taps& low_pass() const { return low_pass_; }
-  const Taps& high_pass() const { return high_pass_; }
+  // h and g as stored; their first L floats are the filters.
+  const Stored& low_pass() const { return low_pass_; }
+  const Stored& high_pass() const { return high_pass_; }
+
+ protected:
+  // Derives g[k] = (-1)^k h[L-1-k] and lays out both filters.
+  PaddedTapsBank(BorderMode mode, const std::array<float, L>& low_pass)
+      : mode_(mode), low_pass_{}, high_pass_{} {
+    std::array<float, L> high{};
+    low_pass_to_high_into(low_pass, high);
+    const std::size_t copies = S % L == 0 ? S / L : 1;
+    for (std::size_t c = 0; c < copies; ++c) {
+      std::copy(low_pass.begin(), low_pass.end(), low_pass_.begin() + c * L);
+      std::copy(high.begin(), high.end(), high_pass_.begin() + c * L);
+    }
+  }
 
  private:
+  virtual void execute_forward_impl(const taps::Run (&runs)[3]) const = 0;
+  // Adds the synthesis into out[0 .. 2 pairs), pairs = m - L/2 + 1.
+  virtual void execute_inverse_impl(const float* approximation, const float* details,
+                                    float* out, std::uint64_t pairs) const = 0;
+
   BorderMode mode_;
-  Taps low_pass_;
-  Taps high_pass_;
+  Stored low_pass_;
+  Stored high_pass_;
 };
 
+// The portable bank: sums in ascending tap order, multiplies and adds kept
+// separate.
 template <std::size_t L>
-Status FixedTapsBank<L>::execute_forward(std::span<const float> input,
-                                         std::span<float> approximation,
-                                         std::span<float> details) const {
-  const std::uint64_t n = input.size();
-  if (auto s = taps::check_forward(n, L, approximation.size(), details.size()); !s) return s;
-  static_assert(L >= 2 && L % 2 == 0, "filter banks have an even number of taps");
-  constexpr taps::FixedCount<L> kTaps;
-  constexpr std::uint64_t kLead = L - 2;
-  const std::uint64_t m = approximation.size();
-  const float* x = input.data();
-  const float* h = low_pass_.data();
-  const float* g = high_pass_.data();
-  // Output i reads ext(2i - kLead .. 2i + 1): it needs no left-border sample
-  // from i = kLead / 2 on and no right-border sample while 2i + 1 < n.
-  const std::uint64_t head_end = kLead / 2;
-  const std::uint64_t tail_begin = n / 2;
-  if (head_end > 0 || tail_begin < m) {
-    const BorderInterpolation border =
-        BorderInterpolation::create(mode_, 0, static_cast<std::int64_t>(n));
-    auto at_border = [&](std::uint64_t i) {
-      float window[L];
-      const std::int64_t first = static_cast<std::int64_t>(2 * i) - static_cast<std::int64_t>(kLead);
-      for (std::size_t j = 0; j < L; ++j) window[j] = border.sample(x, first + static_cast<std::int64_t>(j));
-      approximation[i] = taps::dot(h, window, kTaps);
-      details[i] = taps::dot(g, window, kTaps);
-    };
-    for (std::uint64_t i = 0; i < head_end; ++i) at_border(i);
-    for (std::uint64_t i = tail_begin; i < m; ++i) at_border(i);
-  }
-  for (std::uint64_t i = head_end; i < tail_begin; ++i) {
-    const float* window = x + (2 * i - kLead);
-    approximation[i] = taps::dot(h, window, kTaps);
-    details[i] = taps::dot(g, window, kTaps);
-  }
-  return {};
-}
+class FixedTapsBank final : public PaddedTapsBank<L, L> {
+ public:
+  FixedTapsBank(BorderMode mode, const std::array<float, L>& low_pass)
+      : PaddedTapsBank<L, L>(mode, low_pass) {}
 
-template <std::size_t L>
-Status FixedTapsBank<L>::execute_forward_with_scratch(std::span<const float> input,
-                                                      std::span<float> approximation,
-                                                      std::span<float> details,
-                                                      std::span<float>) const {
-  return execute_forward(input, approximation, details);
-}
-
-template <std::size_t L>
-Status FixedTapsBank<L>::execute_inverse(std::span<const float> approximation,
-                                         std::span<const float> details,
-                                         std::span<float> output) const {
-  const std::uint64_t m = approximation.size();
-  if (auto s = taps::check_inverse(m, details.size(), output.size(), L); !s) return s;
-  taps::overlap_add(low_pass_.data(), high_pass_.data(), taps::FixedCount<L>{},
-                    approximation.data(), details.data(), output.data(), output.size());
-  return {};
-}
+ private:
+  void execute_forward_impl(const taps::Run (&runs)[3]) const override {
+    constexpr taps::FixedCount<L> kTaps;
+    const float* h = this->low_pass().data();
+    const float* g = this->high_pass().data();
+    for (const taps::Run& run : runs) {
+      for (std::uint64_t k = 0; k < run.count; ++k) {
+        run.approximation[k] = taps::dot(h, run.window + 2 * k, kTaps);
+        run.details[k] = taps::dot(g, run.window + 2 * k, kTaps);
+      }
+    }
+  }
+  void execute_inverse_impl(const float* approximation, const float* details, float* out,
+                            std::uint64_t pairs) const override {
+    taps::overlap_add(this->low_pass().data(), this->high_pass().data(), taps::FixedCount<L>{},
+                      approximation, details, out, 2 * pairs);
+  }
+};
 
 }  // namespace tessary

@@ -1,6 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "avx/wavelet16taps.h"
+#include "avx/wavelet8taps.h"
+#include "avx/wavelet_n_taps.h"
+#include "completed.h"
 #include "factory.h"
+#include "sse/wavelet8taps.h"
+#include "sse/wavelet_n_taps.h"
+#include "wavelet16taps.h"
+#include "wavelet8taps.h"
+#include "wavelet_families.h"
+#include "wavelet_n_taps.h"
 
 namespace tessary {
 namespace {
@@ -60,10 +74,17 @@ CpuidReadings with_xcr0(std::uint64_t xcr0) {
   return r;
 }
 
+std::string avx_state_case(const ::testing::TestParamInfo<CpuidReadings>& info) {
+  const char* names[] = {"NoXsave",     "NoOsxsave",   "Xcr0Empty",
+                         "Xcr0SseOnly", "Xcr0AvxOnly", "Xcr0X87Only"};
+  return names[info.index];
+}
+
 INSTANTIATE_TEST_SUITE_P(Variants, AvxStateDisabled,
                          ::testing::Values(with_ecx_cleared(kXsaveBit),
                                            with_ecx_cleared(kOsxsaveBit), with_xcr0(0),
-                                           with_xcr0(0x2), with_xcr0(0x4), with_xcr0(0x1)));
+                                           with_xcr0(0x2), with_xcr0(0x4), with_xcr0(0x1)),
+                         avx_state_case);
 
 struct DispatchCase {
   CpuFeatures features;
@@ -73,6 +94,13 @@ struct DispatchCase {
 };
 
 class DispatchRules : public ::testing::TestWithParam<DispatchCase> {};
+
+// Cases are named by their feature word in hex.
+std::string dispatch_case(const ::testing::TestParamInfo<DispatchCase>& info) {
+  char name[24];
+  std::snprintf(name, sizeof name, "Word%02X", static_cast<unsigned>(info.param.features));
+  return name;
+}
 
 TEST_P(DispatchRules, ArePureFunctionsOfTheFlags) {
   const DispatchCase& c = GetParam();
@@ -99,7 +127,73 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{kCpuAvx2 | kCpuFma, KernelPath::Avx, KernelPath::Avx,
                      ArenaWriterPath::Avx2},
         DispatchCase{kCpuSse41 | kCpuSse42 | kCpuAvx | kCpuAvx2 | kCpuFma, KernelPath::Avx,
-                     KernelPath::Avx, ArenaWriterPath::Avx2}));
+                     KernelPath::Avx, ArenaWriterPath::Avx2}),
+    dispatch_case);
+
+// The bank class behind a facade executor, by name.
+std::string kernel_of(const DwtExecutorHandle<float>& executor) {
+  const IncompleteDwtExecutor<float>* bank =
+      std::dynamic_pointer_cast<const CompletedDwtExecutor>(executor)->bank().get();
+  if (dynamic_cast<const avx::AvxWavelet8TapsF32*>(bank)) return "AvxWavelet8TapsF32";
+  if (dynamic_cast<const avx::AvxWavelet16TapsF32*>(bank)) return "AvxWavelet16TapsF32";
+  if (dynamic_cast<const avx::AvxWaveletNTapsF32*>(bank)) return "AvxWaveletNTapsF32";
+  if (dynamic_cast<const sse::SseWavelet8TapsF32*>(bank)) return "SseWavelet8TapsF32";
+  if (dynamic_cast<const sse::SseWaveletNTapsF32*>(bank)) return "SseWaveletNTapsF32";
+  if (dynamic_cast<const Wavelet8Taps*>(bank)) return "Wavelet8Taps";
+  if (dynamic_cast<const Wavelet16Taps*>(bank)) return "Wavelet16Taps";
+  if (dynamic_cast<const WaveletNTaps*>(bank)) return "WaveletNTaps";
+  return "unknown";
+}
+
+struct FacadeCase {
+  const char* name;
+  CpuFeatures features;
+  const char* eight;    // db4 and sym4, the codec's wavelets
+  const char* sixteen;  // db8
+  const char* generic;  // db7, fourteen taps
+  ArenaWriterPath writer;
+};
+
+class FacadeDispatch : public ::testing::TestWithParam<FacadeCase> {};
+
+// What the facade builds is decided by the feature word alone (building a
+// kernel runs none of its instructions, so any word can be tried here).
+TEST_P(FacadeDispatch, BuildsTheKernelsOfThePath) {
+  const FacadeCase& c = GetParam();
+  EXPECT_EQ(kernel_of(make_daubechies_f32_for(c.features, DaubechiesFamily::Db4, BorderMode::Wrap)),
+            c.eight);
+  EXPECT_EQ(kernel_of(make_symlet_f32_for(c.features, SymletFamily::Sym4, BorderMode::Wrap)),
+            c.eight);
+  EXPECT_EQ(kernel_of(make_daubechies_f32_for(c.features, DaubechiesFamily::Db8, BorderMode::Wrap)),
+            c.sixteen);
+  EXPECT_EQ(kernel_of(make_daubechies_f32_for(c.features, DaubechiesFamily::Db7, BorderMode::Wrap)),
+            c.generic);
+  EXPECT_EQ(choose_arena_writer_path(c.features), c.writer);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, FacadeDispatch,
+    ::testing::Values(
+        FacadeCase{"Nothing", 0, "Wavelet8Taps", "Wavelet16Taps", "WaveletNTaps",
+                   ArenaWriterPath::Portable},
+        FacadeCase{"Sse41Only", kCpuSse41, "Wavelet8Taps", "Wavelet16Taps", "WaveletNTaps",
+                   ArenaWriterPath::Sse41},
+        FacadeCase{"Sse42", kCpuSse41 | kCpuSse42, "SseWavelet8TapsF32", "SseWaveletNTapsF32",
+                   "SseWaveletNTapsF32", ArenaWriterPath::Sse41},
+        // SSE kernels with the AVX2 padding writer.
+        FacadeCase{"Avx2WithoutFma", kCpuSse41 | kCpuSse42 | kCpuAvx | kCpuAvx2,
+                   "SseWavelet8TapsF32", "SseWaveletNTapsF32", "SseWaveletNTapsF32",
+                   ArenaWriterPath::Avx2},
+        FacadeCase{"FmaWithoutAvx2", kCpuSse41 | kCpuSse42 | kCpuAvx | kCpuFma,
+                   "SseWavelet8TapsF32", "SseWaveletNTapsF32", "SseWaveletNTapsF32",
+                   ArenaWriterPath::Sse41},
+        FacadeCase{"AvxStateOffInTheOs", features_from_readings(with_xcr0(0)),
+                   "SseWavelet8TapsF32", "SseWaveletNTapsF32", "SseWaveletNTapsF32",
+                   ArenaWriterPath::Sse41},
+        FacadeCase{"Avx2AndFma", kCpuSse41 | kCpuSse42 | kCpuAvx | kCpuAvx2 | kCpuFma,
+                   "AvxWavelet8TapsF32", "AvxWavelet16TapsF32", "AvxWaveletNTapsF32",
+                   ArenaWriterPath::Avx2}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(FeatureCache, IsStableAndMatchesThisProcessor) {
   const CpuFeatures first = cpu_features();

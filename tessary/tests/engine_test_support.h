@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -34,3 +35,10 @@ inline std::vector<float> random_signal(std::uint64_t n, std::uint32_t seed) {
 }
 
 }  // namespace tessary::testing_support
+
+namespace tessary {
+
+// Failure messages name the mode instead of dumping its bytes.
+inline void PrintTo(BorderMode mode, std::ostream* os) { *os << testing_support::mode_name(mode); }
+
+}  // namespace tessary

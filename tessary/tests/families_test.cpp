@@ -163,11 +163,14 @@ TEST(LowPassToHigh, MirrorsAndFlipsOddSigns) {
 }
 
 // Which member each table length reaches; Reflect101 etc. do not matter here.
+// A processor without SSE4.2 gets the portable banks (the kernel choice for
+// the other feature words is tested with the kernels).
 TEST(Factories, BankChosenByFilterLength) {
+  constexpr CpuFeatures kPortable = 0;
   auto bank_of = [](const DwtExecutorHandle<float>& e) {
     return std::dynamic_pointer_cast<const CompletedDwtExecutor>(e)->bank();
   };
-  const auto db4 = Tessary::make_daubechies_f32(DaubechiesFamily::Db4, BorderMode::Wrap);
+  const auto db4 = make_daubechies_f32_for(kPortable, DaubechiesFamily::Db4, BorderMode::Wrap);
   EXPECT_EQ(db4->filter_length(), 8u);
   EXPECT_EQ(db4->dwt_size(16), (BandSizes{11, 11}));
   const auto* db4_bank = dynamic_cast<const Wavelet8Taps*>(bank_of(db4).get());
@@ -175,7 +178,7 @@ TEST(Factories, BankChosenByFilterLength) {
   EXPECT_EQ(db4_bank->border_mode(), BorderMode::Wrap);
   EXPECT_EQ(db4_bank->low_pass()[0], static_cast<float>(0.2303778133088965));
 
-  const auto haar = Tessary::make_daubechies_f32(DaubechiesFamily::Db1, BorderMode::Zeros);
+  const auto haar = make_daubechies_f32_for(kPortable, DaubechiesFamily::Db1, BorderMode::Zeros);
   const auto* haar_bank = dynamic_cast<const Wavelet2Taps*>(bank_of(haar).get());
   ASSERT_NE(haar_bank, nullptr);
   const float r = static_cast<float>(1.0 / std::sqrt(2.0));
@@ -184,19 +187,19 @@ TEST(Factories, BankChosenByFilterLength) {
 
   for (auto family : {DaubechiesFamily::Db7, DaubechiesFamily::Db24}) {
     EXPECT_NE(dynamic_cast<const WaveletNTaps*>(
-                  bank_of(Tessary::make_daubechies_f32(family, BorderMode::Wrap)).get()),
+                  bank_of(make_daubechies_f32_for(kPortable, family, BorderMode::Wrap)).get()),
               nullptr);
   }
   EXPECT_NE(dynamic_cast<const Wavelet16Taps*>(
-                bank_of(Tessary::make_daubechies_f32(DaubechiesFamily::Db8, BorderMode::Wrap)).get()),
+                bank_of(make_daubechies_f32_for(kPortable, DaubechiesFamily::Db8, BorderMode::Wrap)).get()),
             nullptr);
   EXPECT_NE(dynamic_cast<const WaveletNTaps*>(
-                bank_of(Tessary::make_symlet_f32(SymletFamily::Sym7, BorderMode::Wrap)).get()),
+                bank_of(make_symlet_f32_for(kPortable, SymletFamily::Sym7, BorderMode::Wrap)).get()),
             nullptr);
   EXPECT_NE(dynamic_cast<const Wavelet16Taps*>(
-                bank_of(Tessary::make_symlet_f32(SymletFamily::Sym8, BorderMode::Wrap)).get()),
+                bank_of(make_symlet_f32_for(kPortable, SymletFamily::Sym8, BorderMode::Wrap)).get()),
             nullptr);
-  const auto sym4 = Tessary::make_symlet_f32(SymletFamily::Sym4, BorderMode::Wrap);
+  const auto sym4 = make_symlet_f32_for(kPortable, SymletFamily::Sym4, BorderMode::Wrap);
   EXPECT_NE(dynamic_cast<const Wavelet8Taps*>(bank_of(sym4).get()), nullptr);
 }
 
