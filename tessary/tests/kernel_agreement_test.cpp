@@ -161,13 +161,13 @@ std::size_t first_disagreement(const std::vector<float>& got, const std::vector<
   return got.size();
 }
 
-class KernelAgreement : public ::testing::TestWithParam<std::tuple<Kernel, BorderMode>> {};
+class BankKernelAgreement : public ::testing::TestWithParam<std::tuple<Kernel, BorderMode>> {};
 
 // Lengths L .. L + 40 cover the shortest inputs (one body output between head
 // and tail at n = L, the longer odd tail at n = L + 1) and every remainder of
 // the vector steps; the long signal runs the steps themselves. The inverse
 // adds into an output that already holds values.
-TEST_P(KernelAgreement, ForwardAndInverseMatchThePortableBank) {
+TEST_P(BankKernelAgreement, ForwardAndInverseMatchThePortableBank) {
   const auto& [kernel, mode] = GetParam();
   SKIP_UNLESS_HOST_RUNS(kernel.path);
   const std::uint64_t taps = kernel.taps;
@@ -212,7 +212,7 @@ TEST_P(KernelAgreement, ForwardAndInverseMatchThePortableBank) {
 // The padded coefficient lanes are zero; a kernel that loaded samples past a
 // window into them would turn an infinite neighbour into NaN. Each output
 // must become non-finite exactly where the portable one does.
-TEST_P(KernelAgreement, NonFiniteSamplesReachTheSameOutputs) {
+TEST_P(BankKernelAgreement, NonFiniteSamplesReachTheSameOutputs) {
   const auto& [kernel, mode] = GetParam();
   SKIP_UNLESS_HOST_RUNS(kernel.path);
   const std::uint64_t taps = kernel.taps;
@@ -235,7 +235,7 @@ TEST_P(KernelAgreement, NonFiniteSamplesReachTheSameOutputs) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, KernelAgreement,
+INSTANTIATE_TEST_SUITE_P(Kernels, BankKernelAgreement,
                          ::testing::Combine(::testing::ValuesIn(kKernels),
                                             ::testing::ValuesIn(kAllModes)),
                          [](const auto& p) {

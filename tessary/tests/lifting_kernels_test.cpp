@@ -189,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(Executors, LiftingRounding,
 
 // ---- AVX against portable -------------------------------------------------
 
-class KernelAgreement : public ::testing::TestWithParam<Wavelet> {
+class LiftingKernelAgreement : public ::testing::TestWithParam<Wavelet> {
  protected:
   void SetUp() override {
     if (!testing::host_runs_avx_lifting()) {
@@ -204,7 +204,7 @@ class KernelAgreement : public ::testing::TestWithParam<Wavelet> {
   }
 };
 
-TEST_P(KernelAgreement, ForwardAndInverseEveryLength) {
+TEST_P(LiftingKernelAgreement, ForwardAndInverseEveryLength) {
   const auto portable = testing::portable_case(GetParam()).executor;
   const auto avx = testing::avx_case(GetParam()).executor;
   std::vector<std::uint64_t> lengths;
@@ -229,7 +229,7 @@ TEST_P(KernelAgreement, ForwardAndInverseEveryLength) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Wavelets, KernelAgreement,
+INSTANTIATE_TEST_SUITE_P(Wavelets, LiftingKernelAgreement,
                          ::testing::Values(Wavelet::Cdf53, Wavelet::Cdf97),
                          [](const auto& param_info) {
                            return param_info.param == Wavelet::Cdf53 ? "Cdf53" : "Cdf97";
