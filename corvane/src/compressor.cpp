@@ -11,7 +11,8 @@
 
 #include "arans.h"
 #include "header.h"
-#include "tessary.h"
+#include "lifting_factory.h"
+#include "wavelet_families.h"
 
 namespace corvane {
 namespace {
@@ -159,23 +160,34 @@ std::uint64_t levels_for_length(std::uint64_t n, std::uint64_t filter_length) {
 }
 
 tessary::DwtExecutorHandle<float> make_executor(CompressionMethod method) {
-  using tessary::Tessary;
+  return make_executor(method, tessary::cpu_features());
+}
+
+tessary::DwtExecutorHandle<float> make_executor(CompressionMethod method,
+                                                tessary::CpuFeatures features) {
   switch (method) {
     case CompressionMethod::Cdf53:
-      return Tessary::make_cdf53_f32();
+      return tessary::make_cdf53_f32_for(features);
     case CompressionMethod::Cdf97:
-      return Tessary::make_cdf97_f32();
+      return tessary::make_cdf97_f32_for(features);
     case CompressionMethod::Db4:
-      return Tessary::make_daubechies_f32(tessary::DaubechiesFamily::Db4,
-                                          tessary::BorderMode::Wrap);
+      return tessary::make_daubechies_f32_for(tessary::DaubechiesFamily::Db4,
+                                              tessary::BorderMode::Wrap, features);
     case CompressionMethod::Sym4:
-      return Tessary::make_symlet_f32(tessary::SymletFamily::Sym4, tessary::BorderMode::Wrap);
+      return tessary::make_symlet_f32_for(tessary::SymletFamily::Sym4,
+                                          tessary::BorderMode::Wrap, features);
   }
-  return Tessary::make_cdf97_f32();
+  return tessary::make_cdf97_f32_for(features);
 }
 
 CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
                                             const CompressionOptions& options) {
+  return compress(samples, options, tessary::cpu_features());
+}
+
+CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
+                                            const CompressionOptions& options,
+                                            tessary::CpuFeatures features) {
   const std::uint64_t n = samples.size();
   if (n == 0) return CorvaneError::unsupported_configuration("Can't compress empty data");
   if (n > kMaxSampleCount) {
@@ -183,7 +195,7 @@ CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
         "Can't compress data bigger than 2147483647, but data was " + std::to_string(n));
   }
 
-  const auto executor = make_executor(options.method());
+  const auto executor = make_executor(options.method(), features);
   const std::uint64_t filter_length = executor->filter_length();
 
   // The working copy has room for the periodic padding of short signals.

@@ -83,6 +83,11 @@ CResult<std::vector<std::uint8_t>> inflate_raw(std::span<const std::uint8_t> pay
 }  // namespace
 
 CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data) {
+  return decompress(data, tessary::cpu_features());
+}
+
+CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
+                                       tessary::CpuFeatures features) {
   auto parsed = CorvaneHeader::from_bytes(data);
   if (!parsed) return std::move(parsed).error();
   const CorvaneHeader& header = parsed.value();
@@ -96,7 +101,7 @@ CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data) {
   }
   if (header.levels == 0) return failed("Min supported level is 1 but it was 0");
 
-  const auto executor = make_executor(*header.method());
+  const auto executor = make_executor(*header.method(), features);
 
   // Signals shorter than the filter were transformed padded to its length,
   // so their bands follow from that length, not from the stored count.

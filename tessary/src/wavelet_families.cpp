@@ -71,14 +71,24 @@ IncompleteDwtExecutorHandle<float> make_filter_bank(const DwtFactory& factory,
   return bank ? std::move(bank).value() : nullptr;
 }
 
-DwtExecutorHandle<float> Tessary::make_daubechies_f32(DaubechiesFamily family, BorderMode mode) {
-  const DwtFactory& factory = make_dwt_factory(choose_filter_bank_path(cpu_features()));
+DwtExecutorHandle<float> make_daubechies_f32_for(DaubechiesFamily family, BorderMode mode,
+                                                 CpuFeatures features) {
+  const DwtFactory& factory = make_dwt_factory(choose_filter_bank_path(features));
   return complete(make_filter_bank(factory, daubechies_table(family), mode));
 }
 
-DwtExecutorHandle<float> Tessary::make_symlet_f32(SymletFamily family, BorderMode mode) {
-  const DwtFactory& factory = make_dwt_factory(choose_filter_bank_path(cpu_features()));
+DwtExecutorHandle<float> make_symlet_f32_for(SymletFamily family, BorderMode mode,
+                                             CpuFeatures features) {
+  const DwtFactory& factory = make_dwt_factory(choose_filter_bank_path(features));
   return complete(make_filter_bank(factory, symlet_table(family), mode));
+}
+
+DwtExecutorHandle<float> Tessary::make_daubechies_f32(DaubechiesFamily family, BorderMode mode) {
+  return make_daubechies_f32_for(family, mode, cpu_features());
+}
+
+DwtExecutorHandle<float> Tessary::make_symlet_f32(SymletFamily family, BorderMode mode) {
+  return make_symlet_f32_for(family, mode, cpu_features());
 }
 
 }  // namespace tessary

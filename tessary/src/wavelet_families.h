@@ -7,6 +7,7 @@
 
 #include "border_mode.h"
 #include "dwt_executor.h"
+#include "factory.h"
 
 namespace tessary {
 
@@ -37,5 +38,12 @@ class DwtFactory;
 IncompleteDwtExecutorHandle<float> make_filter_bank(const DwtFactory& factory,
                                                     std::span<const double> table,
                                                     BorderMode mode);
+
+// A completed family member with the filter-bank path that the feature word
+// selects; the facade passes the cached word, tests may pass made-up ones.
+DwtExecutorHandle<float> make_daubechies_f32_for(DaubechiesFamily family, BorderMode mode,
+                                                 CpuFeatures features);
+DwtExecutorHandle<float> make_symlet_f32_for(SymletFamily family, BorderMode mode,
+                                             CpuFeatures features);
 
 }  // namespace tessary
