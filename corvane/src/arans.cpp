@@ -245,8 +245,10 @@ struct EncodeLane {
 
 inline void code_entry(EncodeLane& l, std::uint32_t entry) {
   const EntryCoding& c = kEntryCodings[entry];
-  // Renormalising without a branch: the low word is always stored and kept
-  // only when it is shifted out, which follows the data.
+  // Renormalising: the low word is always stored and kept only when it is
+  // shifted out. (A branch on `emit`, which compilers make of this, measured
+  // faster than a select: it is well predicted and keeps the comparison off
+  // the state's dependency chain.)
   const bool emit = l.x >= c.bound;
   *l.word = static_cast<std::uint16_t>(l.x);
   l.word -= emit ? 1 : 0;
