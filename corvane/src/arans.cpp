@@ -177,18 +177,31 @@ struct PlaneBytes {
   std::uint8_t at(std::size_t i, std::size_t j) const { return base[kPlanes * i + j]; }
 };
 
-// The bit model over one byte: the node of bit k (MSB first) is the byte's
-// top k bits below a leading 1, so every node is known up front and the
-// eight table loads do not wait on each other. With kRecord the decision
-// entries p | bit << 12 go to d[0, 8).
+// For every byte and bit k (most significant first): the node that codes
+// the bit, | the bit << 12. The node is the byte's top k bits below a
+// leading 1, so all eight are known up front and the table loads of a byte
+// do not wait on each other; one lookup gives both parts of the decision.
+constexpr auto kBytePaths = [] {
+  std::array<std::array<std::uint16_t, 8>, 256> t{};
+  for (std::uint32_t byte = 0; byte < 256; ++byte) {
+    const std::uint32_t path = 0x100u | byte;
+    for (std::uint32_t k = 0; k < 8; ++k) {
+      t[byte][k] = static_cast<std::uint16_t>(path >> (8 - k) | ((path >> (7 - k)) & 1u) << 12);
+    }
+  }
+  return t;
+}();
+
+// The bit model over one byte. With kRecord the decision entries
+// p | bit << 12 go to d[0, 8).
 template <bool kRecord>
 inline void model_byte(std::uint16_t* probabilities, std::uint32_t byte, std::uint16_t* d) {
-  const std::uint32_t path = 0x100u | byte;
+  const std::uint16_t* const steps = kBytePaths[byte].data();
 #pragma GCC unroll 8
   for (int k = 0; k < 8; ++k) {
-    const std::uint32_t node = path >> (8 - k);
-    const std::uint32_t bit = (path >> (7 - k)) & 1u;
-    const std::uint32_t entry = probabilities[node] | bit << kProbabilityBits;
+    const std::uint32_t step = steps[k];
+    const std::uint32_t node = step & 0xFFu;
+    const std::uint32_t entry = probabilities[node] | (step & ~0xFFu);
     if constexpr (kRecord) d[k] = static_cast<std::uint16_t>(entry);
     probabilities[node] = kAdapted[entry];
   }
@@ -215,9 +228,9 @@ void run_model(const PlaneBytes<kPlanes>& planes, std::size_t begin, std::size_t
 
 // What coding a decision entry p | bit << 12 needs: the reciprocal of its
 // frequency (see kReciprocals), the state from which a word must be shifted
-// out first (freq << 20), 4096 - freq and the start.
+// out first (freq << 20), 4096 - freq and the start. Two tables of 8-byte
+// entries, so that the entry indexes both directly.
 struct EntryCoding {
-  std::uint64_t reciprocal;
   std::uint32_t bound;
   std::uint16_t complement;
   std::uint16_t start;
@@ -229,9 +242,18 @@ constexpr auto kEntryCodings = [] {
     for (std::uint32_t p = 1; p < kProbabilityScale; ++p) {
       const std::uint32_t frequency = frequency_of(p, mask_of(bit));
       t[bit << kProbabilityBits | p] = EntryCoding{
-          kReciprocals[frequency], frequency << kEncodeShift,
-          static_cast<std::uint16_t>(kProbabilityScale - frequency),
+          frequency << kEncodeShift, static_cast<std::uint16_t>(kProbabilityScale - frequency),
           static_cast<std::uint16_t>(start_of(p, mask_of(bit)))};
+    }
+  }
+  return t;
+}();
+
+constexpr auto kEntryReciprocals = [] {
+  std::array<std::uint64_t, 2 * kProbabilityScale> t{};
+  for (std::uint32_t bit = 0; bit < 2; ++bit) {
+    for (std::uint32_t p = 1; p < kProbabilityScale; ++p) {
+      t[bit << kProbabilityBits | p] = kReciprocals[frequency_of(p, mask_of(bit))];
     }
   }
   return t;
@@ -255,7 +277,8 @@ inline void code_entry(EncodeLane& l, std::uint32_t entry) {
   const std::uint32_t x = emit ? l.x >> 16 : l.x;
   // x / freq * 4096 + x % freq + start, with q = x / freq:
   // q * 4096 + (x - q * freq) = x + q * (4096 - freq).
-  const auto q = static_cast<std::uint32_t>((std::uint64_t{x} * c.reciprocal) >> kReciprocalShift);
+  const auto q =
+      static_cast<std::uint32_t>((std::uint64_t{x} * kEntryReciprocals[entry]) >> kReciprocalShift);
   l.x = x + q * c.complement + c.start;
 }
 
@@ -593,25 +616,33 @@ AResult<std::vector<std::uint8_t>> decode_plane(std::span<const std::uint8_t> co
 }
 
 std::vector<std::uint8_t> encode_stream(std::span<const std::uint8_t> input) {
+  std::vector<std::uint8_t> out;
+  append_stream(input, out);
+  return out;
+}
+
+void append_stream(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out) {
   const std::size_t n = input.size();
-  if (n <= kMaxShortFormBytes) return {input.begin(), input.end()};
+  if (n <= kMaxShortFormBytes) {
+    out.insert(out.end(), input.begin(), input.end());
+    return;
+  }
 
   const std::size_t pairs = n / 2;
   const std::uint8_t context_bits = context_bits_for(n);
   const PlaneCodes<2> codes = code_planes<2>(PlaneBytes<2>{input.data(), pairs}, context_bits);
 
-  std::vector<std::uint8_t> out;
-  out.reserve(codes.code_bytes(0) + codes.code_bytes(1) + 16);
+  const std::size_t code_bytes = codes.code_bytes(0) + codes.code_bytes(1);
+  out.reserve(out.size() + code_bytes + 24);
   out.push_back(static_cast<std::uint8_t>(n & 1));
   out.push_back(context_bits);
   append_leb128(out, pairs);
   append_leb128(out, codes.code_bytes(0));
   const std::size_t head = out.size();
-  out.resize(head + codes.code_bytes(0) + codes.code_bytes(1) + (n & 1));
+  out.resize(head + code_bytes + (n & 1));
   std::uint8_t* at = codes.write(0, out.data() + head);
   at = codes.write(1, at);
   if (n & 1) *at = input[n - 1];
-  return out;
 }
 
 AResult<std::vector<std::uint8_t>> decode_stream(std::span<const std::uint8_t> stream) {

@@ -24,6 +24,14 @@ CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
 CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
                                             const CompressionOptions& options,
                                             tessary::CpuFeatures features);
+// float64 samples, each rounded to the nearest float as it is copied: the
+// same container as for the rounded float32 array, without a separate
+// conversion pass or buffer.
+CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
+                                            const CompressionOptions& options);
+CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
+                                            const CompressionOptions& options,
+                                            tessary::CpuFeatures features);
 
 // Levels for long signals: 1 when the signal is shorter than the filter or
 // holds it only once, otherwise floor(log2(n / filter_length)), at most 8.
