@@ -178,9 +178,9 @@ struct PlaneBytes {
 };
 
 // For every byte and bit k (most significant first): the node that codes
-// the bit, | the bit << 12. The node is the byte's top k bits below a
-// leading 1, so all eight are known up front and the table loads of a byte
-// do not wait on each other; one lookup gives both parts of the decision.
+// the bit in the low 8 bits, the bit itself at bit 12. The node is the
+// byte's top k bits below a leading 1, so all eight are known up front and
+// the table loads of a byte do not wait on each other.
 constexpr auto kBytePaths = [] {
   std::array<std::array<std::uint16_t, 8>, 256> t{};
   for (std::uint32_t byte = 0; byte < 256; ++byte) {
@@ -479,7 +479,7 @@ inline std::uint8_t finish_lane(PlaneDecoder& s, const DecodeLane& l) {
   return s.previous;
 }
 
-// One decision without checks or branches. With t = p * (x >> 12):
+// One decision without bounds checks. With t = p * (x >> 12):
 //   bit 0: p * (x >> 12) + low                = t + low,
 //   bit 1: (4096 - p) * (x >> 12) + low - p   = x - t - p,
 // both computed before the bit is known. The word is always loaded and kept
