@@ -1,12 +1,18 @@
 // The rANS coder against raw DEFLATE (zlib level 6, the codec's other coder)
 // on the same coefficient string, in the same run. MB/s are of the
 // uncoded bytes in both directions; each coder reports its coded size.
+// The string is read from the file named by CORVANE_BENCH_COEFFICIENTS when
+// set (bench/peers.py passes the coefficient string of a real signal), and
+// synthesised otherwise.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -20,34 +26,42 @@ using Bytes = std::vector<std::uint8_t>;
 // wavelet decomposition: a short, large-valued approximation band (a random
 // walk), then detail bands whose Laplacian scale halves from the deepest to
 // the finest and most of whose values are cut to zero.
+Bytes synthetic_coefficient_string() {
+  constexpr std::size_t kCount = std::size_t{1} << 20;
+  std::mt19937 rng(2024);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::vector<std::int16_t> values;
+  values.reserve(kCount);
+  double walk = 0.0;
+  for (std::size_t i = 0; i < kCount / 256; ++i) {
+    walk = std::clamp(walk + 40.0 * (unit(rng) - 0.5), -3000.0, 3000.0);
+    values.push_back(static_cast<std::int16_t>(walk));
+  }
+  double scale = 64.0;
+  for (std::size_t band = kCount / 256; values.size() < kCount; band *= 2, scale /= 2) {
+    for (std::size_t i = 0; i < band && values.size() < kCount; ++i) {
+      const double magnitude = -scale * std::log(1.0 - unit(rng));
+      const bool cut = magnitude < 1.5 || unit(rng) < 0.3;
+      const double v = unit(rng) < 0.5 ? -magnitude : magnitude;
+      values.push_back(cut ? 0 : static_cast<std::int16_t>(v));
+    }
+  }
+  Bytes out;
+  out.reserve(2 * kCount);
+  for (const std::int16_t v : values) {
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8));
+  }
+  return out;
+}
+
 const Bytes& coefficient_string() {
   static const Bytes data = [] {
-    constexpr std::size_t kCount = std::size_t{1} << 20;
-    std::mt19937 rng(2024);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    std::vector<std::int16_t> values;
-    values.reserve(kCount);
-    double walk = 0.0;
-    for (std::size_t i = 0; i < kCount / 256; ++i) {
-      walk = std::clamp(walk + 40.0 * (unit(rng) - 0.5), -3000.0, 3000.0);
-      values.push_back(static_cast<std::int16_t>(walk));
+    if (const char* path = std::getenv("CORVANE_BENCH_COEFFICIENTS")) {
+      std::ifstream in(path, std::ios::binary);
+      return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     }
-    double scale = 64.0;
-    for (std::size_t band = kCount / 256; values.size() < kCount; band *= 2, scale /= 2) {
-      for (std::size_t i = 0; i < band && values.size() < kCount; ++i) {
-        const double magnitude = -scale * std::log(1.0 - unit(rng));
-        const bool cut = magnitude < 1.5 || unit(rng) < 0.3;
-        const double v = unit(rng) < 0.5 ? -magnitude : magnitude;
-        values.push_back(cut ? 0 : static_cast<std::int16_t>(v));
-      }
-    }
-    Bytes out;
-    out.reserve(2 * kCount);
-    for (const std::int16_t v : values) {
-      out.push_back(static_cast<std::uint8_t>(v));
-      out.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8));
-    }
-    return out;
+    return synthetic_coefficient_string();
   }();
   return data;
 }

@@ -39,19 +39,16 @@ PyObject* compress_signal_impl(PyObject* /*module*/, PyObject* args, PyObject* k
   BorrowedSignal signal;
   if (!borrow_signal(data, &signal)) return nullptr;
 
-  std::vector<float> converted;
-  std::span<const float> samples;
-  if (signal.type == SampleType::Float64) {
-    // Rounded to nearest; values beyond the float range become infinities,
-    // which the codec then sanitises.
-    converted.resize(signal.count);
-    const auto* source = static_cast<const double*>(signal.data);
-    for (std::size_t i = 0; i < signal.count; ++i) converted[i] = static_cast<float>(source[i]);
-    samples = converted;
-  } else {
-    samples = std::span<const float>(static_cast<const float*>(signal.data), signal.count);
-  }
-  auto container = corvane::compress(samples, options);
+  // float64 samples are rounded to float as the codec copies them (values
+  // beyond the float range become infinities, which it then sanitises).
+  auto container =
+      signal.type == SampleType::Float64
+          ? corvane::compress(
+                std::span<const double>(static_cast<const double*>(signal.data), signal.count),
+                options)
+          : corvane::compress(
+                std::span<const float>(static_cast<const float*>(signal.data), signal.count),
+                options);
   if (!container) return raise_codec_error(container.error());
   return bytes_from(container.value());
 }

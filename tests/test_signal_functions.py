@@ -116,6 +116,23 @@ def test_float64_exactly_representable_gives_identical_bytes():
     assert compress_signal(x.astype(np.float64)) == compress_signal(x)
 
 
+@pytest.mark.parametrize("method", ["cdf97", "db4"])
+@pytest.mark.parametrize("coder", ["arans", "deflate"])
+def test_float64_gives_the_bytes_of_its_float32_rounding(method, coder):
+    # Rounding happens while the codec copies the samples; it must be the
+    # ordinary round-to-nearest, overflow to infinity and NaN kept as NaN.
+    rng = np.random.default_rng(64)
+    x = rng.standard_normal(5000) * 1e3 + np.linspace(0, 1, 5000) * np.pi
+    x[::97] = np.nan
+    x[13::131] = 3.4028235677973366e38  # rounds up past the float range
+    x[29::151] = -1e300
+    x[41::173] = 1e-46  # below the smallest float subnormal
+    options = Options(method=method, coder=coder)
+    with np.errstate(over="ignore"):
+        rounded = x.astype(np.float32)
+    assert compress_signal(x, options) == compress_signal(rounded, options)
+
+
 def test_float64_beyond_float32_range_becomes_infinity_then_sanitised():
     x = np.array([0.5, 1e300, -1e300, 0.25] * 10, np.float64)
     blob = compress_signal(x)

@@ -55,6 +55,8 @@ inline constexpr std::size_t kMaxShortFormBytes = 5;
 // Codes any byte string. Never fails; memory exhaustion surfaces as
 // std::bad_alloc like any other container growth.
 std::vector<std::uint8_t> encode_stream(std::span<const std::uint8_t> input);
+// The same stream appended to `out` (the codec writes it behind its header).
+void append_stream(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out);
 
 // Restores the bytes of a stream; any byte string is a legal argument.
 AResult<std::vector<std::uint8_t>> decode_stream(std::span<const std::uint8_t> stream);

@@ -11,7 +11,8 @@
 
 #include "arans.h"
 #include "header.h"
-#include "tessary.h"
+#include "lifting_factory.h"
+#include "wavelet_families.h"
 
 namespace corvane {
 namespace {
@@ -35,11 +36,14 @@ struct Extremes {
   float max;
 };
 
-Extremes copy_sanitised(std::span<const float> in, float* out) {
+// float64 samples are rounded to float here, in the same pass (values
+// beyond the float range become infinities and are sanitised with the rest).
+template <class Sample>
+Extremes copy_sanitised(std::span<const Sample> in, float* out) {
   float lo = std::numeric_limits<float>::infinity();
   float hi = -std::numeric_limits<float>::infinity();
   for (std::size_t i = 0; i < in.size(); ++i) {
-    float v = in[i];
+    float v = static_cast<float>(in[i]);
     if (std::isnan(v)) {
       v = 0.0f;
     } else if (std::isinf(v)) {
@@ -54,76 +58,80 @@ Extremes copy_sanitised(std::span<const float> in, float* out) {
 
 // Maps the signal to [0, 1] and removes its mean; returns the mean. The mean
 // is summed in index order into one float accumulator because it is stored in
-// the header: another encoder must arrive at the same bits.
+// the header: another encoder must arrive at the same bits. The mapping rides
+// along with that serial sum, and the subtraction is a second pass.
 float normalise(std::span<float> v, float min, float range) {
   const float inv = 1.0f / range;
-  for (float& x : v) x = (x - min) * inv;
   float sum = 0.0f;
-  for (const float x : v) sum += x;
+  for (float& x : v) {
+    x = (x - min) * inv;
+    sum += x;
+  }
   const float mean = sum / static_cast<float>(v.size());
   for (float& x : v) x -= mean;
   return mean;
 }
 
-// c * 2^scale clamped to the int16 range, then truncated toward zero.
-void quantise(std::span<const float> band, float step, std::int16_t* out) {
+// c * 2^scale clamped to the int16 range and truncated toward zero; with a
+// threshold, values whose magnitude is below it become 0 (-32768 counts as
+// 32768). One pass per band.
+void quantise(std::span<const float> band, float step, std::int32_t threshold,
+              std::int16_t* out) {
   for (std::size_t i = 0; i < band.size(); ++i) {
     float v = band[i] * step;
     v = v < -32768.0f ? -32768.0f : v;
     v = v > 32767.0f ? 32767.0f : v;
-    out[i] = static_cast<std::int16_t>(v);
-  }
-}
-
-void cut_small_details(std::int16_t* q, std::size_t count, std::int32_t threshold) {
-  if (threshold <= 0) return;
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::int32_t magnitude = std::abs(static_cast<std::int32_t>(q[i]));
-    if (magnitude < threshold) q[i] = 0;
+    const auto q = static_cast<std::int32_t>(v);
+    out[i] = static_cast<std::int16_t>((q < threshold && -q < threshold) ? 0 : q);
   }
 }
 
 // Raw DEFLATE (no zlib or gzip wrapper) at level 6, memory level 8, default
-// strategy, appended to `out`.
+// strategy, appended to `out`. The output grows in steps as zlib fills it,
+// instead of being sized (and zero-filled) to deflateBound up front: coded
+// coefficients take a fraction of that bound.
 CStatus deflate_raw(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& out) {
   z_stream zs{};
   if (deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     return CorvaneError::io(zs.msg ? zs.msg : "deflate initialisation failed");
   }
   const std::size_t start = out.size();
-  const uLong bound = deflateBound(&zs, static_cast<uLong>(in.size()));
-  auto grown = tessary::try_resize(out, start + bound);
-  if (!grown) {
-    deflateEnd(&zs);
-    return CorvaneError::out_of_memory(bound);
-  }
-  zs.next_in = const_cast<Bytef*>(in.data());
-  zs.next_out = out.data() + start;
-  std::size_t in_left = in.size();
-  std::size_t out_left = bound;
-  int rc = Z_OK;
+  const std::uint64_t bound = deflateBound(&zs, static_cast<uLong>(in.size()));
   // zlib counts in 32-bit units; feed it in chunks it can describe.
   constexpr std::size_t kChunk = std::size_t{1} << 30;
+  constexpr std::size_t kFirstStep = std::size_t{1} << 16;
+  std::size_t produced = 0;
+  std::size_t in_left = in.size();
+  zs.next_in = const_cast<Bytef*>(in.data());
+  int rc = Z_OK;
   while (rc != Z_STREAM_END) {
+    if (start + produced == out.size()) {
+      // A quarter of the input, then doubling, never past the bound.
+      const std::uint64_t room = out.size() - start;
+      const std::uint64_t want = std::min<std::uint64_t>(
+          bound, std::max<std::uint64_t>({2 * room, in.size() / 4, kFirstStep}));
+      if (want <= room || !tessary::try_resize(out, start + want)) {
+        deflateEnd(&zs);
+        if (want <= room) return CorvaneError::io("deflate output exceeded its bound");
+        return CorvaneError::out_of_memory(want);
+      }
+    }
     const std::size_t in_now = std::min(in_left, kChunk);
-    const std::size_t out_now = std::min(out_left, kChunk);
+    const std::size_t out_now = std::min(out.size() - start - produced, kChunk);
     zs.avail_in = static_cast<uInt>(in_now);
+    zs.next_out = out.data() + start + produced;
     zs.avail_out = static_cast<uInt>(out_now);
     const int flush = in_now == in_left ? Z_FINISH : Z_NO_FLUSH;
     rc = deflate(&zs, flush);
     in_left -= in_now - zs.avail_in;
-    out_left -= out_now - zs.avail_out;
+    produced += out_now - zs.avail_out;
     if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
       const std::string text = zs.msg ? zs.msg : zError(rc);
       deflateEnd(&zs);
       return CorvaneError::io(text);
     }
-    if (rc == Z_BUF_ERROR && out_left == 0) {
-      deflateEnd(&zs);
-      return CorvaneError::io("deflate output exceeded its bound");
-    }
   }
-  out.resize(start + (bound - out_left));
+  out.resize(start + produced);
   deflateEnd(&zs);
   return {};
 }
@@ -159,23 +167,32 @@ std::uint64_t levels_for_length(std::uint64_t n, std::uint64_t filter_length) {
 }
 
 tessary::DwtExecutorHandle<float> make_executor(CompressionMethod method) {
-  using tessary::Tessary;
-  switch (method) {
-    case CompressionMethod::Cdf53:
-      return Tessary::make_cdf53_f32();
-    case CompressionMethod::Cdf97:
-      return Tessary::make_cdf97_f32();
-    case CompressionMethod::Db4:
-      return Tessary::make_daubechies_f32(tessary::DaubechiesFamily::Db4,
-                                          tessary::BorderMode::Wrap);
-    case CompressionMethod::Sym4:
-      return Tessary::make_symlet_f32(tessary::SymletFamily::Sym4, tessary::BorderMode::Wrap);
-  }
-  return Tessary::make_cdf97_f32();
+  return make_executor(method, tessary::cpu_features());
 }
 
-CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
-                                            const CompressionOptions& options) {
+tessary::DwtExecutorHandle<float> make_executor(CompressionMethod method,
+                                                tessary::CpuFeatures features) {
+  switch (method) {
+    case CompressionMethod::Cdf53:
+      return tessary::make_cdf53_f32_for(features);
+    case CompressionMethod::Cdf97:
+      return tessary::make_cdf97_f32_for(features);
+    case CompressionMethod::Db4:
+      return tessary::make_daubechies_f32_for(features, tessary::DaubechiesFamily::Db4,
+                                              tessary::BorderMode::Wrap);
+    case CompressionMethod::Sym4:
+      return tessary::make_symlet_f32_for(features, tessary::SymletFamily::Sym4,
+                                          tessary::BorderMode::Wrap);
+  }
+  return tessary::make_cdf97_f32_for(features);
+}
+
+namespace {
+
+template <class Sample>
+CResult<std::vector<std::uint8_t>> compress_samples(std::span<const Sample> samples,
+                                                    const CompressionOptions& options,
+                                                    tessary::CpuFeatures features) {
   const std::uint64_t n = samples.size();
   if (n == 0) return CorvaneError::unsupported_configuration("Can't compress empty data");
   if (n > kMaxSampleCount) {
@@ -183,7 +200,7 @@ CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
         "Can't compress data bigger than 2147483647, but data was " + std::to_string(n));
   }
 
-  const auto executor = make_executor(options.method());
+  const auto executor = make_executor(options.method(), features);
   const std::uint64_t filter_length = executor->filter_length();
 
   // The working copy has room for the periodic padding of short signals.
@@ -212,13 +229,17 @@ CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
   const std::uint64_t levels = levels_for_length(n, filter_length);
   auto decomposed = executor->multi_dwt(work, levels);
   if (!decomposed) return CorvaneError::transform(tessary::render(decomposed.error()));
-  const auto& dwt_levels = decomposed.value().levels;
+  auto& dwt_levels = decomposed.value().levels;
   if (dwt_levels.empty()) {
     return CorvaneError::transform("Internal DWT returned zero levels, what shouldn't happen");
   }
   std::vector<float>().swap(work);
+  // Only the deepest approximation is kept.
+  for (std::size_t k = 0; k + 1 < dwt_levels.size(); ++k) {
+    std::vector<float>().swap(dwt_levels[k].approximations);
+  }
 
-  const auto& approximation = dwt_levels.back().approximations;
+  std::vector<float>& approximation = dwt_levels.back().approximations;
   std::uint64_t detail_count = 0;
   for (const auto& level : dwt_levels) detail_count += level.details.size();
   const std::uint64_t coefficient_count = approximation.size() + detail_count;
@@ -227,35 +248,34 @@ CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
   }
 
   // Quantised planes: the deepest approximation, then the details finest
-  // first. On a little-endian host the int16 array is the coefficient string.
+  // first, each band released once it is quantised. On a little-endian host
+  // the int16 array is the coefficient string.
   std::vector<std::int16_t> planes;
   if (!tessary::try_resize(planes, coefficient_count)) return out_of_memory_for(detail_count);
   const float step = std::ldexp(1.0f, options.scale());
   const std::int32_t threshold = cutoff_threshold(options.scale(), options.cutoff());
-  quantise(approximation, step, planes.data());
-  std::size_t at = approximation.size();
-  for (const auto& level : dwt_levels) {
-    quantise(level.details, step, planes.data() + at);
-    cut_small_details(planes.data() + at, level.details.size(), threshold);
+  quantise(approximation, step, 0, planes.data());
+  std::vector<float>().swap(approximation);
+  std::size_t at = coefficient_count - detail_count;
+  for (auto& level : dwt_levels) {
+    quantise(level.details, step, threshold, planes.data() + at);
     at += level.details.size();
+    std::vector<float>().swap(level.details);
   }
-  decomposed.value().levels.clear();
-  decomposed.value().levels.shrink_to_fit();
+  decomposed = tessary::MultiDwt<float>{};
 
   const std::span<const std::uint8_t> coefficient_string(
       reinterpret_cast<const std::uint8_t*>(planes.data()), planes.size() * 2);
 
+  // The payload is written straight after the space for the header.
   std::vector<std::uint8_t> container;
+  if (!tessary::try_resize(container, kHeaderLen)) return out_of_memory_for(kHeaderLen);
   if (options.coder() == EntropyCoder::Deflate) {
-    if (!tessary::try_resize(container, kHeaderLen)) return out_of_memory_for(kHeaderLen);
     if (auto s = deflate_raw(coefficient_string, container); !s) return std::move(s).error();
   } else {
-    const std::vector<std::uint8_t> payload = arans::encode_stream(coefficient_string);
-    if (!tessary::try_resize(container, kHeaderLen + payload.size())) {
-      return out_of_memory_for(kHeaderLen + payload.size());
-    }
-    std::memcpy(container.data() + kHeaderLen, payload.data(), payload.size());
+    arans::append_stream(coefficient_string, container);
   }
+  std::vector<std::int16_t>().swap(planes);
 
   // The header's payload length is 32 bits wide.
   if (container.size() - kHeaderLen > std::numeric_limits<std::uint32_t>::max()) {
@@ -269,6 +289,30 @@ CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
   const auto bytes = header.to_bytes();
   std::memcpy(container.data(), bytes.data(), kHeaderLen);
   return container;
+}
+
+}  // namespace
+
+CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
+                                            const CompressionOptions& options) {
+  return compress_samples(samples, options, tessary::cpu_features());
+}
+
+CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
+                                            const CompressionOptions& options,
+                                            tessary::CpuFeatures features) {
+  return compress_samples(samples, options, features);
+}
+
+CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
+                                            const CompressionOptions& options) {
+  return compress_samples(samples, options, tessary::cpu_features());
+}
+
+CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
+                                            const CompressionOptions& options,
+                                            tessary::CpuFeatures features) {
+  return compress_samples(samples, options, features);
 }
 
 }  // namespace corvane

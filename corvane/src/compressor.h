@@ -8,6 +8,7 @@
 
 #include "dwt_executor.h"
 #include "error.h"
+#include "factory.h"
 
 namespace corvane {
 
@@ -18,6 +19,19 @@ inline constexpr std::uint64_t kMaxSampleCount = 2147483647;
 // Compresses `samples` (never modified) into a whole container.
 CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
                                             const CompressionOptions& options);
+// The same with the transform path that `features` selects instead of this
+// processor's (the coefficients may differ in rounding between paths).
+CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
+                                            const CompressionOptions& options,
+                                            tessary::CpuFeatures features);
+// float64 samples, each rounded to the nearest float as it is copied: the
+// same container as for the rounded float32 array, without a separate
+// conversion pass or buffer.
+CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
+                                            const CompressionOptions& options);
+CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
+                                            const CompressionOptions& options,
+                                            tessary::CpuFeatures features);
 
 // Levels for long signals: 1 when the signal is shorter than the filter or
 // holds it only once, otherwise floor(log2(n / filter_length)), at most 8.
@@ -33,7 +47,10 @@ std::int32_t cutoff_threshold(std::uint8_t scale, CutoffLevel cutoff);
 // signal with more coefficients can only be stored with DEFLATE.
 CStatus check_coder_capacity(EntropyCoder coder, std::uint64_t coefficient_count);
 
-// The executor that both directions use for a method.
+// The executor that both directions use for a method, on this processor or
+// on the path that `features` selects.
 tessary::DwtExecutorHandle<float> make_executor(CompressionMethod method);
+tessary::DwtExecutorHandle<float> make_executor(CompressionMethod method,
+                                                tessary::CpuFeatures features);
 
 }  // namespace corvane

@@ -19,49 +19,57 @@ constexpr std::uint8_t kMaxLevels = 10;
 
 CorvaneError failed(std::string text) { return CorvaneError::decompression_failed(std::move(text)); }
 
-// Inflates a raw DEFLATE payload. Only the first `needed` bytes are kept (the
-// rest cannot contribute coefficients), but inflation runs on to the end of
-// the stream so that a corrupt tail is still reported. The output grows as
-// bytes arrive, so a header that claims a huge signal cannot make us reserve
-// memory the payload never fills. A payload that ends early is not an error.
-CResult<std::vector<std::uint8_t>> inflate_raw(std::span<const std::uint8_t> payload,
-                                               std::uint64_t needed) {
+// q * 2^-scale for `count` little-endian int16 values; exact in float.
+void dequantise(const std::uint8_t* bytes, std::uint64_t count, float step, float* out) {
+  for (std::uint64_t i = 0; i < count; ++i) {
+    std::int16_t q;
+    std::memcpy(&q, bytes + 2 * i, 2);
+    out[i] = static_cast<float>(q) * step;
+  }
+}
+
+// Coefficient bytes per payload byte up to which the coefficient buffer is
+// allocated whole before inflating; a header that claims more than this
+// (a very flat signal, or a forged count) gets a buffer that grows as
+// coefficients actually arrive.
+constexpr std::uint64_t kTrustedDeflateRatio = 64;
+
+// Inflates a raw DEFLATE payload straight into the dequantised coefficients:
+// zlib writes into a small buffer that stays in cache, and each complete
+// int16 is converted from there, so the coefficient string itself is never
+// stored. At most `needed` coefficients are kept (the rest cannot belong to
+// a band), but inflation runs on to the end of the stream so that a corrupt
+// tail is still reported. A payload that ends early is not an error here.
+// Returns how many coefficients arrived, at most `needed`.
+CResult<std::uint64_t> inflate_coefficients(std::span<const std::uint8_t> payload,
+                                            std::uint64_t needed, float step,
+                                            std::vector<float>& out) {
   z_stream zs{};
   if (inflateInit2(&zs, -15) != Z_OK) return failed(zs.msg ? zs.msg : "inflate initialisation failed");
-  std::vector<std::uint8_t> out;
-  std::uint8_t discard[16384];
+  const std::uint64_t first = needed <= payload.size() * kTrustedDeflateRatio / 2
+                                  ? needed
+                                  : std::min<std::uint64_t>(needed, std::uint64_t{1} << 15);
+  if (!tessary::try_resize(out, first)) {
+    inflateEnd(&zs);
+    return CorvaneError::out_of_memory(first);
+  }
+  std::uint8_t chunk[16384];
+  std::size_t pending = 0;  // an odd byte carried to the front of the chunk
+  std::uint64_t kept = 0;
   const std::uint8_t* next_in = payload.data();
   std::size_t in_left = payload.size();
-  std::size_t produced = 0;
-  int rc = Z_OK;
   constexpr std::size_t kChunk = std::size_t{1} << 30;
   while (true) {
-    std::uint8_t* out_at = discard;
-    std::size_t out_room = sizeof discard;
-    if (produced < needed) {
-      if (produced == out.size()) {
-        const std::uint64_t want = std::min<std::uint64_t>(
-            needed, std::max<std::uint64_t>(out.size() * 2, std::uint64_t{1} << 16));
-        if (!tessary::try_resize(out, want)) {
-          inflateEnd(&zs);
-          return CorvaneError::out_of_memory(want - produced);
-        }
-      }
-      out_at = out.data() + produced;
-      out_room = std::min(out.size() - produced, kChunk);
-    }
     const std::size_t in_now = std::min(in_left, kChunk);
     zs.next_in = const_cast<Bytef*>(next_in);
     zs.avail_in = static_cast<uInt>(in_now);
-    zs.next_out = out_at;
-    zs.avail_out = static_cast<uInt>(out_room);
-    rc = inflate(&zs, Z_NO_FLUSH);
+    zs.next_out = chunk + pending;
+    zs.avail_out = static_cast<uInt>(sizeof chunk - pending);
+    const int rc = inflate(&zs, Z_NO_FLUSH);
     const std::size_t consumed = in_now - zs.avail_in;
-    const std::size_t written = out_room - zs.avail_out;
+    const std::size_t written = sizeof chunk - pending - zs.avail_out;
     next_in += consumed;
     in_left -= consumed;
-    if (out_at != discard) produced += written;
-    if (rc == Z_STREAM_END) break;
     if (rc == Z_DATA_ERROR) {
       inflateEnd(&zs);
       return failed("corrupt deflate stream");
@@ -71,18 +79,38 @@ CResult<std::vector<std::uint8_t>> inflate_raw(std::span<const std::uint8_t> pay
       inflateEnd(&zs);
       return failed(text);
     }
+    const std::size_t filled = pending + written;
+    if (kept < needed) {
+      std::uint64_t take = std::min<std::uint64_t>(filled / 2, needed - kept);
+      if (kept + take > out.size()) {
+        const std::uint64_t want = std::min(needed, std::max(2 * out.size(), kept + take));
+        if (!tessary::try_resize(out, want)) {
+          inflateEnd(&zs);
+          return CorvaneError::out_of_memory(want);
+        }
+      }
+      dequantise(chunk, take, step, out.data() + kept);
+      kept += take;
+    }
+    pending = filled & 1;
+    if (pending) chunk[0] = chunk[filled - 1];
+    if (rc == Z_STREAM_END) break;
     // Z_BUF_ERROR or Z_OK without progress: the payload ended before the
     // stream did; keep what was produced.
     if (consumed == 0 && written == 0 && in_left == 0) break;
   }
   inflateEnd(&zs);
-  out.resize(std::min<std::uint64_t>(produced, out.size()));
-  return out;
+  return kept;
 }
 
 }  // namespace
 
 CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data) {
+  return decompress(data, tessary::cpu_features());
+}
+
+CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
+                                       tessary::CpuFeatures features) {
   auto parsed = CorvaneHeader::from_bytes(data);
   if (!parsed) return std::move(parsed).error();
   const CorvaneHeader& header = parsed.value();
@@ -96,7 +124,7 @@ CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data) {
   }
   if (header.levels == 0) return failed("Min supported level is 1 but it was 0");
 
-  const auto executor = make_executor(*header.method());
+  const auto executor = make_executor(*header.method(), features);
 
   // Signals shorter than the filter were transformed padded to its length,
   // so their bands follow from that length, not from the stored count.
@@ -117,33 +145,24 @@ CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data) {
   }
   const auto payload = data.subspan(kHeaderLen, header.payload_len);
 
-  std::vector<std::uint8_t> decoded;
+  const float step = std::ldexp(1.0f, -static_cast<int>(header.scale));
+  const auto too_few = [&](std::uint64_t coefficient_count) {
+    return failed("Payload holds " + std::to_string(coefficient_count) +
+                  " coefficients but the bands need " + std::to_string(needed));
+  };
+  std::vector<float> coefficients;
   if (header.coder == 1) {
     auto stream = arans::decode_stream(payload);
     if (!stream) return failed(std::string(arans::render(stream.error())));
-    decoded = std::move(stream).value();
+    std::vector<std::uint8_t> decoded = std::move(stream).value();
+    if (decoded.size() / 2 < needed) return too_few(decoded.size() / 2);
+    if (!tessary::try_resize(coefficients, needed)) return CorvaneError::out_of_memory(needed);
+    dequantise(decoded.data(), needed, step, coefficients.data());
   } else {
-    auto inflated = inflate_raw(payload, needed * 2);
+    auto inflated = inflate_coefficients(payload, needed, step, coefficients);
     if (!inflated) return std::move(inflated).error();
-    decoded = std::move(inflated).value();
+    if (inflated.value() < needed) return too_few(inflated.value());
   }
-
-  const std::uint64_t coefficient_count = decoded.size() / 2;
-  if (coefficient_count < needed) {
-    return failed("Payload holds " + std::to_string(coefficient_count) +
-                  " coefficients but the bands need " + std::to_string(needed));
-  }
-
-  // Dequantise: q * 2^-scale is exact in float.
-  std::vector<float> coefficients;
-  if (!tessary::try_resize(coefficients, needed)) return CorvaneError::out_of_memory(needed);
-  const float step = std::ldexp(1.0f, -static_cast<int>(header.scale));
-  for (std::uint64_t i = 0; i < needed; ++i) {
-    std::int16_t q;
-    std::memcpy(&q, decoded.data() + 2 * i, 2);
-    coefficients[i] = static_cast<float>(q) * step;
-  }
-  std::vector<std::uint8_t>().swap(decoded);
 
   tessary::MultiDwtRef<float> ref;
   const std::uint64_t approximation_length = bands.back().approximation;

@@ -6,11 +6,15 @@
 #include <vector>
 
 #include "error.h"
+#include "factory.h"
 
 namespace corvane {
 
 // Decodes a whole container (bytes after its payload are ignored) into
 // exactly the stored number of float samples.
 CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data);
+// The same with the transform path that `features` selects.
+CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
+                                       tessary::CpuFeatures features);
 
 }  // namespace corvane

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -299,6 +300,98 @@ TEST(AransDivision, ReciprocalMatchesPlainDivision) {
     }
   }
 }
+
+// The decoder's unchecked fast path against the decoding rule written out
+// literally, on arbitrary codes: start states below 2^16 (which need several
+// words at once and keep a plane on the checked path), at the boundary, and
+// large; all context sizes; codes that run out mid-plane.
+std::variant<Bytes, AransError> literal_decode(const Bytes& code, std::size_t n, unsigned bits) {
+  if (n == 0) return Bytes{};
+  if (code.size() < 4) return AransError::Truncated;
+  std::uint32_t x = code[0] | code[1] << 8 | code[2] << 16 | std::uint32_t{code[3]} << 24;
+  std::size_t at = 4;
+  std::vector<std::uint16_t> table(std::size_t{256} << bits, 2048);
+  Bytes out;
+  unsigned previous = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t base = (previous >> (8 - bits)) * 256;
+    unsigned node = 1;
+    for (int k = 0; k < 8; ++k) {
+      const std::uint32_t p = table[base + node];
+      const std::uint32_t s = x & 0xFFF;
+      const unsigned bit = s >= p;
+      x = bit ? (4096 - p) * (x >> 12) + s - p : p * (x >> 12) + s;
+      while (x < 65536) {
+        if (code.size() - at < 2) return AransError::Truncated;
+        x = x << 16 | code[at] | code[at + 1] << 8;
+        at += 2;
+      }
+      std::uint32_t q = bit ? p - (p >> 4) : p + ((4096 - p) >> 4);
+      q = std::clamp<std::uint32_t>(q, 1, 4095);
+      table[base + node] = static_cast<std::uint16_t>(q);
+      node = 2 * node + bit;
+    }
+    previous = node & 0xFF;
+    out.push_back(static_cast<std::uint8_t>(previous));
+  }
+  return out;
+}
+
+struct ForgedCode {
+  std::uint32_t start_state;
+  unsigned context_bits;
+  std::size_t code_bytes;
+};
+
+class AransForgedCodes : public testing::TestWithParam<ForgedCode> {};
+
+TEST_P(AransForgedCodes, DecodeAsTheLiteralRule) {
+  const ForgedCode& c = GetParam();
+  const auto code_with_state = [&](std::uint32_t seed) {
+    Bytes code = random_bytes(c.code_bytes, seed);
+    for (int k = 0; k < 4; ++k) code[k] = static_cast<std::uint8_t>(c.start_state >> (8 * k));
+    return code;
+  };
+  const Bytes code0 = code_with_state(31);
+  const Bytes code1 = code_with_state(32);
+  constexpr std::size_t kBytes = 3000;
+  using V = std::variant<Bytes, AransError>;
+  const auto plane = [&](const Bytes& code) -> V {
+    auto r = decode_plane(code, kBytes, static_cast<std::uint8_t>(c.context_bits));
+    if (!r) return r.error();
+    return r.value();
+  };
+  const V want0 = literal_decode(code0, kBytes, c.context_bits);
+  const V want1 = literal_decode(code1, kBytes, c.context_bits);
+  EXPECT_EQ(plane(code0), want0);
+  EXPECT_EQ(plane(code1), want1);
+
+  // Both planes at once through the stream decoder.
+  auto stream = decode_stream(stream_of(0, static_cast<std::uint8_t>(c.context_bits), kBytes,
+                                        code0, code1));
+  if (std::holds_alternative<AransError>(want0) || std::holds_alternative<AransError>(want1)) {
+    ASSERT_FALSE(stream.ok());
+    EXPECT_EQ(stream.error(), AransError::Truncated);
+    return;
+  }
+  ASSERT_TRUE(stream.ok());
+  const Bytes& a = std::get<Bytes>(want0);
+  const Bytes& b = std::get<Bytes>(want1);
+  Bytes interleaved;
+  for (std::size_t i = 0; i < kBytes; ++i) interleaved.insert(interleaved.end(), {a[i], b[i]});
+  EXPECT_EQ(stream.value(), interleaved);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Decoder, AransForgedCodes,
+    testing::Values(ForgedCode{1, 8, 40000}, ForgedCode{0xFFFF, 3, 40000},
+                    ForgedCode{0x10000, 0, 40000}, ForgedCode{0xFFFFFFFF, 8, 40000},
+                    ForgedCode{0x12345678, 3, 2000}, ForgedCode{0, 8, 40000}),
+    [](const testing::TestParamInfo<ForgedCode>& param) {
+      return "state" + std::to_string(param.param.start_state) + "_bits" +
+             std::to_string(param.param.context_bits) + "_code" +
+             std::to_string(param.param.code_bytes);
+    });
 
 }  // namespace
 }  // namespace corvane::arans

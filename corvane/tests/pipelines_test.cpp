@@ -436,5 +436,70 @@ TEST(MalformedContainer, OddByteAndSurplusCoefficientsAreIgnored) {
   EXPECT_EQ(x.value(), y.value());
 }
 
+
+// DEFLATE payloads are inflated straight into the coefficients through a
+// small buffer: what lies past the bands must still be read to its end
+// (a corrupt tail is reported), surplus coefficients and an odd byte are
+// ignored, and a payload far smaller than its bands (all-zero coefficients)
+// fills them through a growing buffer.
+Bytes deflate_container_of(const Bytes& header_from, const Bytes& coefficient_string,
+                           std::size_t flush_after, const Bytes& tail) {
+  z_stream zs{};
+  EXPECT_EQ(deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  Bytes payload(deflateBound(&zs, coefficient_string.size()) + 64);
+  zs.next_in = const_cast<Bytef*>(coefficient_string.data());
+  zs.next_out = payload.data();
+  zs.avail_out = static_cast<uInt>(payload.size());
+  zs.avail_in = static_cast<uInt>(flush_after);
+  deflate(&zs, Z_FULL_FLUSH);
+  zs.avail_in = static_cast<uInt>(coefficient_string.size() - flush_after);
+  deflate(&zs, tail.empty() ? Z_FINISH : Z_FULL_FLUSH);
+  payload.resize(zs.total_out);
+  deflateEnd(&zs);
+  payload.insert(payload.end(), tail.begin(), tail.end());
+  Bytes c(kHeaderLen + payload.size());
+  std::copy(header_from.begin(), header_from.begin() + kHeaderLen, c.begin());
+  std::copy(payload.begin(), payload.end(), c.begin() + kHeaderLen);
+  put_u32(c, 32, static_cast<std::uint32_t>(payload.size()));
+  return c;
+}
+
+TEST(DeflatePayload, TailPastTheBandsIsStillChecked) {
+  // 20000 coefficients fill the small inflate buffer several times over.
+  const Bytes b = compressed(
+      smooth_signal(20000),
+      options(CompressionMethod::Cdf97, 11, CutoffLevel::Low, EntropyCoder::Deflate));
+  Bytes string(40000);
+  std::span<const std::uint8_t> payload(b.data() + kHeaderLen, b.size() - kHeaderLen);
+  z_stream zs{};
+  ASSERT_EQ(inflateInit2(&zs, -15), Z_OK);
+  zs.next_in = const_cast<Bytef*>(payload.data());
+  zs.avail_in = static_cast<uInt>(payload.size());
+  zs.next_out = string.data();
+  zs.avail_out = static_cast<uInt>(string.size());
+  ASSERT_EQ(inflate(&zs, Z_FINISH), Z_STREAM_END);
+  inflateEnd(&zs);
+
+  Bytes longer(80001, 0x5A);  // surplus coefficients and an odd byte after the string
+  std::copy(string.begin(), string.end(), longer.begin());
+  auto same = decompress(deflate_container_of(b, longer, 40001, {}));
+  ASSERT_TRUE(same.ok()) << same.error().render();
+  EXPECT_EQ(same.value(), decompress(b).value());
+
+  // A block type that does not exist, well after every coefficient arrived.
+  EXPECT_EQ(decompress_error(deflate_container_of(b, longer, 40001, {0xFF, 0xFF})),
+            "Can't decompress data, reason: corrupt deflate stream");
+}
+
+TEST(DeflatePayload, AllZeroBandsFromATinyPayload) {
+  const std::vector<float> flat(300000, 2.5f);
+  const Bytes b =
+      compressed(flat, options(CompressionMethod::Cdf53, 11, CutoffLevel::Low, EntropyCoder::Deflate));
+  ASSERT_LT(b.size() - kHeaderLen, 300000u * 2 / 64);  // past the up-front allocation's ratio
+  auto back = decompress(b);
+  ASSERT_TRUE(back.ok()) << back.error().render();
+  EXPECT_EQ(back.value(), flat);
+}
+
 }  // namespace
 }  // namespace corvane

@@ -1,0 +1,348 @@
+"""corvane side by side with what its users would otherwise pick, in one run.
+
+On 1,000,000 samples of the MIT-BIH ECG (data/scipy_ecg.npy extended by
+circularly shifted copies) and on synthetic signals, in this one process:
+compress_signal / decompress_signal against zfpy in fixed-accuracy mode at
+the tolerance that gives the same maximum error, zlib level 6 raw DEFLATE on
+the codec's own coefficient string, PyWavelets wavedec + waverec, and a NumPy
+copy as the memory-bandwidth ceiling. The C++-only figures (the rANS coder
+against zlib in C++, every transform through the factories the codec uses)
+come from the corvane_bench binary, run in a subprocess on the same data
+within the same run. Peak memory is measured in fresh subprocesses.
+
+Prints medians, sizes, peak memory and every target with its ratio and
+PASS/FAIL. Usually run through `bash bench/run.sh`, which builds everything
+in Release into a separate venv:
+
+    python bench/peers.py [--bench build/bench/bench/corvane_bench]
+                          [--repeat 7] [--big]
+
+--big adds the 100,000,000-sample scale check (400 MB of float32 input; a
+few minutes).
+"""
+import argparse
+import json
+import os
+import pathlib
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+from importlib import metadata
+
+import numpy as np
+import pywt
+import zfpy
+
+import corvane
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from codec import real_signal  # noqa: E402  (same ECG extension as bench/codec.py)
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+N = 1_000_000
+LEVELS = 8
+HEADER = 52
+DEFAULT = corvane.CorvnCompressionOptions()
+DEFLATE = corvane.CorvnCompressionOptions(coder="deflate")
+
+
+def cpu_model():
+    try:
+        out = subprocess.run(["lscpu"], capture_output=True, text=True, check=True).stdout
+        for line in out.splitlines():
+            if line.startswith("Model name:"):
+                return line.split(":", 1)[1].strip()
+    except (OSError, subprocess.CalledProcessError):
+        pass
+    return "unknown CPU"
+
+
+def seconds(fn, repeat, min_batch=0.02):
+    """Median seconds per call over `repeat` batches (one call per batch for
+    slow calls, enough calls to last `min_batch` for fast ones)."""
+    fn()
+    start = time.perf_counter()
+    fn()
+    once = time.perf_counter() - start
+    calls = max(1, int(min_batch / max(once, 1e-9)))
+    batches = []
+    for _ in range(repeat):
+        start = time.perf_counter()
+        for _ in range(calls):
+            fn()
+        batches.append((time.perf_counter() - start) / calls)
+    return statistics.median(batches)
+
+
+def synthetic_signals(n=N):
+    rng = np.random.default_rng(2024)
+    t = np.arange(n, dtype=np.float64)
+    sines = np.sin(t * 0.001) + 0.3 * np.sin(t * 0.037) + 0.01 * rng.standard_normal(n)
+    walk = np.cumsum(rng.standard_normal(n)) * 0.01
+    return {"sines+noise": sines.astype(np.float32), "random walk": walk.astype(np.float32)}
+
+
+def zfp_matching(x, max_error, repeat):
+    """The largest zfp tolerance whose maximum error stays within ours, found
+    by bisection on a log scale (zfp's error moves in steps)."""
+    lo, hi = max_error / 256, max_error * 4
+    best = None
+    for _ in range(18):
+        mid = (lo * hi) ** 0.5
+        blob = zfpy.compress_numpy(x, tolerance=mid)
+        err = float(np.abs(zfpy.decompress_numpy(blob) - x).max())
+        if err <= max_error:
+            best, lo = (mid, blob, err), mid
+        else:
+            hi = mid
+    tol, blob, err = best
+    t_c = seconds(lambda: zfpy.compress_numpy(x, tolerance=tol), repeat)
+    t_d = seconds(lambda: zfpy.decompress_numpy(blob), repeat)
+    return {"tolerance": tol, "bytes": len(blob), "max_error": err, "comp": t_c, "dec": t_d}
+
+
+def corvane_figures(x, options, repeat):
+    blob = corvane.compress_signal(x, options)
+    y = corvane.decompress_signal(blob)
+    return {
+        "bytes": len(blob),
+        "max_error": float(np.abs(y - x).max()),
+        "comp": seconds(lambda: corvane.compress_signal(x, options), repeat),
+        "dec": seconds(lambda: corvane.decompress_signal(blob), repeat),
+        "blob": blob,
+    }
+
+
+# glibc told to keep freed memory: shows what the engine costs without the
+# first-touch page faults of its freshly allocated result bands.
+KEEP_FREED = "glibc.malloc.trim_threshold=4000000000:glibc.malloc.mmap_threshold=4000000000"
+
+
+def run_cpp(bench, signal_path, coefficients_path, repeat,
+            pattern="^(BM_Arans|BM_Deflate|codec_transform/)", extra_env=None):
+    """Median real ms (and label) of the coder and factory-transform benchmarks."""
+    env = dict(os.environ, CORVANE_BENCH_SIGNAL=str(signal_path),
+               CORVANE_BENCH_COEFFICIENTS=str(coefficients_path), **(extra_env or {}))
+    cmd = [str(bench), f"--benchmark_filter={pattern}",
+           "--benchmark_format=json", f"--benchmark_repetitions={max(3, repeat // 2)}",
+           "--benchmark_report_aggregates_only=true", "--benchmark_min_time=0.3"]
+    out = subprocess.run(cmd, capture_output=True, text=True, check=True, env=env).stdout
+    figures = {}
+    for b in json.loads(out)["benchmarks"]:
+        if b.get("aggregate_name") != "median" or b.get("error_occurred"):
+            continue
+        scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+        figures[b["run_name"]] = (b["real_time"] * scale, b.get("label", ""))
+    return figures
+
+
+MEMORY_PROBE = r"""
+import sys, numpy as np, corvane
+kind, path = sys.argv[1], sys.argv[2]
+def status(key):
+    for line in open("/proc/self/status"):
+        if line.startswith(key + ":"):
+            return int(line.split()[1]) * 1024
+data = np.load(path) if path.endswith(".npy") else open(path, "rb").read()
+# A tiny call first loads NumPy's C API and the executors without leaving
+# freed blocks of the real call's size for the measured call to reuse.
+tiny = np.linspace(0, 1, 256, dtype=np.float32)
+corvane.decompress_signal(corvane.compress_signal(tiny))
+call = {"compress": lambda: corvane.compress_signal(data),
+        "decompress": lambda: corvane.decompress_signal(data)}[kind]
+before = status("VmRSS")
+with open("/proc/self/clear_refs", "w") as f:
+    f.write("5")  # restart the peak (VmHWM) from the current size
+out = call()
+print(status("VmHWM") - before)
+"""
+
+
+def peak_extra_bytes(kind, path):
+    done = subprocess.run([sys.executable, "-c", MEMORY_PROBE, kind, str(path)],
+                          capture_output=True, text=True, check=True)
+    return int(done.stdout.split()[-1])
+
+
+class Targets:
+    def __init__(self):
+        self.rows = []
+
+    def add(self, label, ratio, goal, higher_is_better=True, note=""):
+        ok = ratio >= goal if higher_is_better else ratio <= goal
+        sign = ">=" if higher_is_better else "<="
+        self.rows.append((label, f"{ratio:.2f}x", f"{sign} {goal}x", "PASS" if ok else "FAIL", note))
+
+    def print(self):
+        print(f"{'target':<66}{'measured':>10}{'goal':>10}  verdict")
+        for label, measured, goal, verdict, note in self.rows:
+            print(f"{label:<66}{measured:>10}{goal:>10}  {verdict}{('  ' + note) if note else ''}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--bench", type=pathlib.Path,
+                        default=ROOT / "build" / "bench" / "bench" / "corvane_bench")
+    parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--big", action="store_true", help="also run the 100M-sample scale check")
+    args = parser.parse_args()
+    repeat = args.repeat
+    targets = Targets()
+
+    x = real_signal(N)
+    print(f"CPU: {cpu_model()}; Python {sys.version.split()[0]}, NumPy {np.__version__}, "
+          f"PyWavelets {metadata.version('PyWavelets')}, zfpy {metadata.version('zfpy')}, "
+          f"zlib {zlib.ZLIB_RUNTIME_VERSION}")
+    print(f"{N:,} float32 samples; medians of {repeat} runs; MS/s = million samples per second")
+    print()
+
+    # -------------------------------------------------- whole codec vs zfp
+    copy_s = seconds(lambda: x.copy(), repeat)
+    print(f"NumPy copy of the input (memory-bandwidth ceiling): {copy_s * 1e3:.2f} ms, "
+          f"{N / copy_s / 1e6:.0f} MS/s")
+    print()
+    print(f"{'signal / codec':<36}{'bytes':>11}{'ratio':>7}{'max error':>11}"
+          f"{'comp MS/s':>11}{'dec MS/s':>10}")
+    ecg = None
+    for name, signal in [("ECG", x)] + list(synthetic_signals().items()):
+        ours = corvane_figures(signal, DEFAULT, repeat)
+        zfp = zfp_matching(signal, ours["max_error"], repeat)
+        for label, f in ((f"{name}: corvane cdf97 arans", ours),
+                         (f"{name}: zfpy tol {zfp['tolerance']:.3g}", zfp)):
+            print(f"{label:<36}{f['bytes']:>11,}{signal.nbytes / f['bytes']:>7.2f}"
+                  f"{f['max_error']:>11.3g}{N / f['comp'] / 1e6:>11.2f}{N / f['dec'] / 1e6:>10.2f}")
+        if ecg is None:
+            ecg = (ours, zfp)
+    ours, zfp = ecg
+    print()
+    targets.add("2  decompress_signal vs zfpy decompress (ECG)", zfp["dec"] / ours["dec"], 0.3)
+    targets.add("2  compress_signal vs zfpy compress (ECG)", zfp["comp"] / ours["comp"], 0.25)
+    targets.add("2  container size, zfp bytes / corvane bytes at equal max error",
+                zfp["bytes"] / ours["bytes"], 1.6, note="(expected about 1.6x)")
+
+    # -------------------------------------------------- DEFLATE path overhead
+    deflated = corvane_figures(x, DEFLATE, repeat)
+    payload = deflated["blob"][HEADER:]
+    coefficients = zlib.decompress(payload, -15)
+
+    def zlib_compress():
+        c = zlib.compressobj(6, zlib.DEFLATED, -15)
+        return c.compress(coefficients) + c.flush()
+
+    assert zlib_compress() == payload, "the deflate payload is zlib-6 raw DEFLATE of the coefficients"
+    z_c = seconds(zlib_compress, repeat)
+    z_d = seconds(lambda: zlib.decompress(payload, -15), repeat)
+    print(f"coefficient string: {len(coefficients):,} bytes; zlib-6 raw DEFLATE "
+          f"{len(payload):,} bytes in {z_c * 1e3:.1f} ms, inflated in {z_d * 1e3:.2f} ms")
+    print(f"compress_signal deflate {deflated['comp'] * 1e3:.1f} ms, "
+          f"decompress_signal deflate {deflated['dec'] * 1e3:.2f} ms")
+    targets.add("3  compress_signal(deflate) vs zlib-6 on the coefficient string",
+                z_c / deflated["comp"], 0.9)
+    targets.add("3  decompress_signal(deflate) vs inflating the coefficient string",
+                z_d / deflated["dec"], 0.7)
+
+    # -------------------------------------------------- C++: coder and transforms
+    cpp, kept = {}, {}
+    if args.bench.exists():
+        with tempfile.TemporaryDirectory() as tmp:
+            signal_path = pathlib.Path(tmp) / "signal.f32"
+            coefficients_path = pathlib.Path(tmp) / "coefficients.bin"
+            x.tofile(signal_path)
+            coefficients_path.write_bytes(coefficients)
+            cpp = run_cpp(args.bench, signal_path, coefficients_path, repeat)
+            kept = run_cpp(args.bench, signal_path, coefficients_path, repeat,
+                           pattern="^codec_transform/", extra_env={"GLIBC_TUNABLES": KEEP_FREED})
+    else:
+        print(f"{args.bench} not found: C++ figures skipped (bash bench/run.sh builds it)")
+    if cpp:
+        mb = len(coefficients) / 1e6
+        enc, zc, dec, zd = (cpp[k][0] for k in ("BM_AransEncode", "BM_DeflateCompress",
+                                                 "BM_AransDecode", "BM_DeflateInflate"))
+        print()
+        print(f"C++ on the ECG coefficient string ({len(coefficients):,} bytes): "
+              f"encode_stream {mb / enc * 1e3:.1f} MB/s, decode_stream {mb / dec * 1e3:.1f} MB/s, "
+              f"zlib-6 compress {mb / zc * 1e3:.1f} MB/s, inflate {mb / zd * 1e3:.1f} MB/s")
+        targets.add("1  encode_stream vs zlib-6 compress, same string (C++)", zc / enc, 1.8)
+
+        def pywt_round_trip(wavelet, mode):
+            def run():
+                coeffs = pywt.wavedec(x, wavelet, mode=mode, level=LEVELS)
+                return pywt.waverec(coeffs, wavelet, mode=mode)
+            return seconds(run, repeat) * 1e3
+
+        print()
+        print(f"transforms, {LEVELS} levels forward + inverse (multi_dwt + multi_idwt), ms; "
+              "'kept' = glibc keeps freed memory (no first-touch faults):")
+        for method, wavelet, mode, goal in (("cdf97", "bior4.4", "periodization", 3),
+                                            ("db4", "db4", "periodic", 3),
+                                            ("cdf53", "bior2.2", "periodization", None),
+                                            ("sym4", "sym4", "periodic", None)):
+            ms, path = cpp[f"codec_transform/{method}/{N}"]
+            kept_ms = kept[f"codec_transform/{method}/{N}"][0]
+            theirs = pywt_round_trip(wavelet, mode)
+            print(f"  corvane {method:5} ({path:8}) {ms:7.2f}  kept {kept_ms:6.2f}   "
+                  f"PyWavelets {wavelet:7} {mode:13} {theirs:7.2f}   "
+                  f"ratio {theirs / ms:.2f}x, kept {theirs / kept_ms:.2f}x")
+            if goal:
+                targets.add(f"4  {method} ({path}) multi_dwt+multi_idwt vs PyWavelets {wavelet}",
+                            theirs / ms, goal)
+
+    # -------------------------------------------------- float64 input
+    x64 = x.astype(np.float64)
+    t64 = seconds(lambda: corvane.compress_signal(x64), repeat)
+    print()
+    print(f"compress_signal float64 {t64 * 1e3:.1f} ms, float32 {ours['comp'] * 1e3:.1f} ms")
+    targets.add("5  float64 compress speed / float32 compress speed", ours["comp"] / t64, 0.95)
+
+    # -------------------------------------------------- peak memory
+    with tempfile.TemporaryDirectory() as tmp:
+        signal_path = pathlib.Path(tmp) / "signal.npy"
+        blob_path = pathlib.Path(tmp) / "blob.bin"
+        np.save(signal_path, x)
+        blob_path.write_bytes(ours["blob"])
+        c_peak = peak_extra_bytes("compress", signal_path)
+        d_peak = peak_extra_bytes("decompress", blob_path)
+    print(f"peak extra memory: compress_signal {c_peak / 1e6:.1f} MB, "
+          f"decompress_signal {d_peak / 1e6:.1f} MB (input/output {x.nbytes / 1e6:.1f} MB)")
+    targets.add("6  compress_signal peak extra memory / float32 input size",
+                c_peak / x.nbytes, 8, higher_is_better=False)
+    targets.add("6  decompress_signal peak extra memory / output size",
+                d_peak / x.nbytes, 6, higher_is_better=False)
+
+    # -------------------------------------------------- scale
+    small = x[:64].copy()
+    blob64 = corvane.compress_signal(small)
+    zblob64 = zfpy.compress_numpy(small, tolerance=zfp["tolerance"])
+    c64 = seconds(lambda: corvane.compress_signal(small), repeat)
+    d64 = seconds(lambda: corvane.decompress_signal(blob64), repeat)
+    zc64 = seconds(lambda: zfpy.compress_numpy(small, tolerance=zfp["tolerance"]), repeat)
+    zd64 = seconds(lambda: zfpy.decompress_numpy(zblob64), repeat)
+    print(f"64 samples, per call: corvane compress {c64 * 1e6:.1f} us, decompress {d64 * 1e6:.1f} us; "
+          f"zfpy compress {zc64 * 1e6:.1f} us, decompress {zd64 * 1e6:.1f} us")
+    targets.add("7  per-call time on 64 samples, compress, corvane / zfpy", c64 / zc64, 3,
+                higher_is_better=False)
+    targets.add("7  per-call time on 64 samples, decompress, corvane / zfpy", d64 / zd64, 3,
+                higher_is_better=False)
+    if args.big:
+        big_n = 100_000_000
+        big = real_signal(big_n)
+        big_blob = corvane.compress_signal(big)
+        tc = seconds(lambda: corvane.compress_signal(big), 3)
+        td = seconds(lambda: corvane.decompress_signal(big_blob), 3)
+        del big, big_blob
+        print(f"{big_n:,} samples: compress {tc:.2f} s, decompress {td:.2f} s")
+        per_small = (ours["comp"] + ours["dec"]) / N
+        per_big = (tc + td) / big_n
+        targets.add("7  time per sample at 100M / at 1M (compress + decompress)",
+                    per_big / per_small, 1.3, higher_is_better=False)
+
+    print()
+    targets.print()
+
+
+if __name__ == "__main__":
+    main()
