@@ -16,6 +16,7 @@
 
 #include "factory.h"
 #include "filter_padding.h"
+#include "lifting_factory.h"
 #include "tessary.h"
 
 namespace tessary {
@@ -28,6 +29,10 @@ struct Observed {
   ArenaWriter1d writer = nullptr;
   const void* cdf53 = nullptr;
   const void* cdf97 = nullptr;
+  // The portable lifting instances, made on first use like the detected ones.
+  const void* portable_cdf53 = nullptr;
+  const void* portable_cdf97 = nullptr;
+  std::uint64_t sse_db4_taps = 0;  // from the SSE bank set, whatever this processor has
   std::vector<float> db4;
   std::vector<float> sym7;  // 14 taps: the generic bank, which pads through the writer
   std::vector<float> cdf97_bands;
@@ -72,13 +77,21 @@ void step(int which, Observed& o, const std::vector<float>& x) {
     case 4:
       o.db4 = flattened(Tessary::make_daubechies_f32(DaubechiesFamily::Db4, BorderMode::Wrap), x);
       break;
-    default:
+    case 5:
       o.sym7 = flattened(Tessary::make_symlet_f32(SymletFamily::Sym7, BorderMode::Reflect), x);
+      break;
+    default:
+      o.portable_cdf53 = make_cdf53_f32_for(0).get();
+      o.portable_cdf97 = make_cdf97_f32_for(0).get();
+      // Only built, not run: the host may lack SSE4.2.
+      o.sse_db4_taps =
+          make_daubechies_f32_for(kCpuSse41 | kCpuSse42, DaubechiesFamily::Db4, BorderMode::Wrap)
+              ->filter_length();
       break;
   }
 }
 
-constexpr int kSteps = 6;
+constexpr int kSteps = 7;
 
 bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
   return !a.empty() && a.size() == b.size() &&
@@ -111,6 +124,9 @@ TEST(ConcurrentFirstUse, RacingFirstCallersAllSeeTheSingleChoiceOfThisProcessor)
     // The lifting executors are one shared instance per process.
     EXPECT_EQ(seen[t].cdf53, settled.cdf53);
     EXPECT_EQ(seen[t].cdf97, settled.cdf97);
+    EXPECT_EQ(seen[t].portable_cdf53, settled.portable_cdf53);
+    EXPECT_EQ(seen[t].portable_cdf97, settled.portable_cdf97);
+    EXPECT_EQ(seen[t].sse_db4_taps, 8u);
     EXPECT_TRUE(same_bits(seen[t].cdf97_bands, settled.cdf97_bands));
     EXPECT_TRUE(same_bits(seen[t].db4, settled.db4));
     EXPECT_TRUE(same_bits(seen[t].sym7, settled.sym7));
