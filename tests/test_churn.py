@@ -51,7 +51,7 @@ def with_u32(blob, at, value):
     return blob[:at] + struct.pack("<I", value) + blob[at + 4:]
 
 
-def corrupt_containers(deflate_blob, arans_blob):
+def corrupt_containers(deflate_blob, arans_blob, cdf97_blob):
     """One container per way decoding can fail."""
     return [
         b"",
@@ -72,10 +72,11 @@ def corrupt_containers(deflate_blob, arans_blob):
         with_u32(arans_blob, 16, 100_000),  # too few coefficients
         with_byte(arans_blob, 53, 9),  # 9 rANS context bits
         with_u32(arans_blob[:64], 32, 12),  # rANS planes cut off
+        with_u32(cdf97_blob, 16, 0),  # bands the inverse transform refuses
     ]
 
 
-def failing_calls(signal, options, deflate_blob, arans_blob):
+def failing_calls(signal, options, deflate_blob, arans_blob, cdf97_blob):
     """Calls that must raise, with the exception type each raises."""
     calls = [
         (lambda: compress_signal(signal.astype(np.int32)), ValueError),
@@ -98,7 +99,7 @@ def failing_calls(signal, options, deflate_blob, arans_blob):
         (lambda: decompress_signal(bytearray(arans_blob)), TypeError),
         (lambda: decompress_signal(arans_blob, 1), TypeError),
     ]
-    for blob in corrupt_containers(deflate_blob, arans_blob):
+    for blob in corrupt_containers(deflate_blob, arans_blob, cdf97_blob):
         calls.append(((lambda b=blob: decompress_signal(b)), ValueError))
     return calls
 
@@ -115,8 +116,9 @@ def test_round_trips_and_failures_neither_grow_the_process_nor_leak_references()
     ]
     deflate_blob = compress_signal(signals[2], option_sets[1])
     arans_blob = compress_signal(signals[2], option_sets[2])
-    calls = failing_calls(signals[2], option_sets[2], deflate_blob, arans_blob)
-    inputs = [*signals, wide, *option_sets, deflate_blob, arans_blob]
+    cdf97_blob = compress_signal(signals[2], option_sets[0])
+    calls = failing_calls(signals[2], option_sets[2], deflate_blob, arans_blob, cdf97_blob)
+    inputs = [*signals, wide, *option_sets, deflate_blob, arans_blob, cdf97_blob]
     refs = [sys.getrefcount(obj) for obj in inputs]
 
     def churn(start, stop):
