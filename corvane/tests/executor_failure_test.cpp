@@ -47,8 +47,8 @@ TEST_P(ExecutorFailure, DecompressOfAValidContainerReportsOutOfMemory) {
 INSTANTIATE_TEST_SUITE_P(EveryMethod, ExecutorFailure,
                          ::testing::Values(CompressionMethod::Cdf53, CompressionMethod::Cdf97,
                                            CompressionMethod::Db4, CompressionMethod::Sym4),
-                         [](const auto& info) {
-                           const auto& tag = kMethodTags[static_cast<int>(info.param)];
+                         [](const auto& param_info) {
+                           const auto& tag = kMethodTags[static_cast<int>(param_info.param)];
                            return std::string(tag.begin(), tag.end());
                          });
 
