@@ -58,8 +58,9 @@ case "$mode" in
     ;;
   valgrind)
     configure build/valgrind "" RelWithDebInfo
-    # gcc pairs std::string's new with a plain free at -O2, which memcheck
-    # would report as a mismatch on every test name; mismatches are ASan's job.
+    # In the optimised test binaries some std::string memory from operator
+    # new is released by a direct free, which memcheck would report as a
+    # mismatch on every test name; mismatches are ASan's job.
     vg=(valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite
         --show-mismatched-frees=no --track-origins=yes --quiet --suppressions=scripts/valgrind.supp)
     status=0
