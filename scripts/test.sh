@@ -1,9 +1,22 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds everything once and runs every C++ and
-# Python test. Safe to run again: packages, the venv and the build are reused.
+# Python test, then the C++ tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then a short run of every fuzz harness. Safe to
+# run again: packages, the venv and the builds are reused.
+#   FUZZ_SECONDS=N   seconds per fuzz harness (default 15, 0 skips fuzzing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
 
 ctest --test-dir build/py --output-on-failure -j2
 python -m pytest -q tests
+
+# The C++ tests with ASan + UBSan (gcc, build/asan).
+bash scripts/sanitize.sh address
+
+# Each harness for a few seconds from its seeds and regression inputs; a
+# crash fails the run.
+fuzz_seconds="${FUZZ_SECONDS:-15}"
+if [ "$fuzz_seconds" != 0 ]; then
+  bash scripts/fuzz.sh "$fuzz_seconds"
+fi

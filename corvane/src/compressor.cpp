@@ -192,7 +192,8 @@ namespace {
 template <class Sample>
 CResult<std::vector<std::uint8_t>> compress_samples(std::span<const Sample> samples,
                                                     const CompressionOptions& options,
-                                                    tessary::CpuFeatures features) {
+                                                    tessary::CpuFeatures features,
+                                                    ExecutorMaker maker) {
   const std::uint64_t n = samples.size();
   if (n == 0) return CorvaneError::unsupported_configuration("Can't compress empty data");
   if (n > kMaxSampleCount) {
@@ -200,7 +201,9 @@ CResult<std::vector<std::uint8_t>> compress_samples(std::span<const Sample> samp
         "Can't compress data bigger than 2147483647, but data was " + std::to_string(n));
   }
 
-  const auto executor = make_executor(options.method(), features);
+  const auto executor = maker(options.method(), features);
+  // The family factories hand back an empty handle when memory runs out.
+  if (!executor) return out_of_memory_for(1);
   const std::uint64_t filter_length = executor->filter_length();
 
   // The working copy has room for the periodic padding of short signals.
@@ -295,24 +298,30 @@ CResult<std::vector<std::uint8_t>> compress_samples(std::span<const Sample> samp
 
 CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
                                             const CompressionOptions& options) {
-  return compress_samples(samples, options, tessary::cpu_features());
+  return compress_samples(samples, options, tessary::cpu_features(), &make_executor);
 }
 
 CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
                                             const CompressionOptions& options,
                                             tessary::CpuFeatures features) {
-  return compress_samples(samples, options, features);
+  return compress_samples(samples, options, features, &make_executor);
 }
 
 CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
                                             const CompressionOptions& options) {
-  return compress_samples(samples, options, tessary::cpu_features());
+  return compress_samples(samples, options, tessary::cpu_features(), &make_executor);
 }
 
 CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
                                             const CompressionOptions& options,
                                             tessary::CpuFeatures features) {
-  return compress_samples(samples, options, features);
+  return compress_samples(samples, options, features, &make_executor);
+}
+
+CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
+                                            const CompressionOptions& options,
+                                            tessary::CpuFeatures features, ExecutorMaker maker) {
+  return compress_samples(samples, options, features, maker);
 }
 
 }  // namespace corvane

@@ -16,6 +16,11 @@ namespace corvane {
 // a signed 32-bit value).
 inline constexpr std::uint64_t kMaxSampleCount = 2147483647;
 
+// Builds the executor for a method on a given kernel path. make_executor is
+// the one the codec uses; tests pass one that fails.
+using ExecutorMaker = tessary::DwtExecutorHandle<float> (*)(CompressionMethod,
+                                                              tessary::CpuFeatures);
+
 // Compresses `samples` (never modified) into a whole container.
 CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
                                             const CompressionOptions& options);
@@ -32,6 +37,11 @@ CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
 CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
                                             const CompressionOptions& options,
                                             tessary::CpuFeatures features);
+// The same with the executor built by `maker`. The family factories give an
+// empty handle when they run out of memory; that is OutOfMemory, not a crash.
+CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
+                                            const CompressionOptions& options,
+                                            tessary::CpuFeatures features, ExecutorMaker maker);
 
 // Levels for long signals: 1 when the signal is shorter than the filter or
 // holds it only once, otherwise floor(log2(n / filter_length)), at most 8.

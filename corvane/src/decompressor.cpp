@@ -111,6 +111,11 @@ CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data) {
 
 CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
                                        tessary::CpuFeatures features) {
+  return decompress(data, features, &make_executor);
+}
+
+CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
+                                       tessary::CpuFeatures features, ExecutorMaker maker) {
   auto parsed = CorvaneHeader::from_bytes(data);
   if (!parsed) return std::move(parsed).error();
   const CorvaneHeader& header = parsed.value();
@@ -124,7 +129,9 @@ CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
   }
   if (header.levels == 0) return failed("Min supported level is 1 but it was 0");
 
-  const auto executor = make_executor(*header.method(), features);
+  const auto executor = maker(*header.method(), features);
+  // The family factories hand back an empty handle when memory runs out.
+  if (!executor) return CorvaneError::out_of_memory(1);
 
   // Signals shorter than the filter were transformed padded to its length,
   // so their bands follow from that length, not from the stored count.

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "compressor.h"
 #include "error.h"
 #include "factory.h"
 
@@ -16,5 +17,9 @@ CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data);
 // The same with the transform path that `features` selects.
 CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
                                        tessary::CpuFeatures features);
+// The same with the executor built by `maker`; an empty handle (a factory
+// out of memory) is OutOfMemory.
+CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
+                                       tessary::CpuFeatures features, ExecutorMaker maker);
 
 }  // namespace corvane

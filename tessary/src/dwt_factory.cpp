@@ -1,6 +1,7 @@
 #include "dwt_factory.h"
 
 #include <memory>
+#include <new>
 
 #include "avx/wavelet10taps.h"
 #include "avx/wavelet12taps.h"
@@ -30,9 +31,15 @@
 namespace tessary {
 namespace {
 
+// A fixed-length bank, or an empty handle when it cannot be allocated (the
+// factories report no errors, and no exception may leave the engine).
 template <template <std::size_t> class Bank, std::size_t L>
 IncompleteDwtExecutorHandle<float> fixed_bank(BorderMode mode, const std::array<float, L>& h) {
-  return std::make_shared<const Bank<L>>(mode, h);
+  try {
+    return std::make_shared<const Bank<L>>(mode, h);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 // A generic bank, or an empty handle when its coefficients cannot be copied.

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <memory>
+#include <new>
 
 #include "completed.h"
 #include "dwt_factory.h"
@@ -23,10 +24,15 @@ std::array<float, L> first_taps(const float* values) {
   return taps;
 }
 
-// A bank that could not be built (out of memory) gives an empty handle.
+// A bank that could not be built (out of memory) gives an empty handle, and so
+// does a wrapper that cannot be allocated.
 DwtExecutorHandle<float> complete(IncompleteDwtExecutorHandle<float> bank) {
   if (!bank) return nullptr;
-  return std::make_shared<const CompletedDwtExecutor>(std::move(bank));
+  try {
+    return std::make_shared<const CompletedDwtExecutor>(std::move(bank));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 }  // namespace
