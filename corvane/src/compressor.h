@@ -17,21 +17,21 @@ namespace corvane {
 inline constexpr std::uint64_t kMaxSampleCount = 2147483647;
 
 // Compresses `samples` (never modified) into a whole container.
-CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
-                                            const CompressionOptions& options);
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const float> samples,
+                                                const CompressionOptions& options);
 // The same with the transform path that `features` selects instead of this
 // processor's (the coefficients may differ in rounding between paths).
-CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
-                                            const CompressionOptions& options,
-                                            tessary::CpuFeatures features);
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const float> samples,
+                                                const CompressionOptions& options,
+                                                tessary::CpuFeatures features);
 // float64 samples, each rounded to the nearest float as it is copied: the
 // same container as for the rounded float32 array, without a separate
 // conversion pass or buffer.
-CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
-                                            const CompressionOptions& options);
-CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
-                                            const CompressionOptions& options,
-                                            tessary::CpuFeatures features);
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const double> samples,
+                                                const CompressionOptions& options);
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const double> samples,
+                                                const CompressionOptions& options,
+                                                tessary::CpuFeatures features);
 
 // Levels for long signals: 1 when the signal is shorter than the filter or
 // holds it only once, otherwise floor(log2(n / filter_length)), at most 8.
@@ -51,6 +51,6 @@ CStatus check_coder_capacity(EntropyCoder coder, std::uint64_t coefficient_count
 // on the path that `features` selects.
 tessary::DwtExecutorHandle<float> make_executor(CompressionMethod method);
 tessary::DwtExecutorHandle<float> make_executor(CompressionMethod method,
-                                                tessary::CpuFeatures features);
+                                                    tessary::CpuFeatures features);
 
 }  // namespace corvane

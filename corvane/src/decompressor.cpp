@@ -43,7 +43,7 @@ constexpr std::uint64_t kTrustedDeflateRatio = 64;
 // Returns how many coefficients arrived, at most `needed`.
 CResult<std::uint64_t> inflate_coefficients(std::span<const std::uint8_t> payload,
                                             std::uint64_t needed, float step,
-                                            std::vector<float>& out) {
+                                            tessary::Buffer<float>& out) {
   z_stream zs{};
   if (inflateInit2(&zs, -15) != Z_OK) return failed(zs.msg ? zs.msg : "inflate initialisation failed");
   const std::uint64_t first = needed <= payload.size() * kTrustedDeflateRatio / 2
@@ -105,11 +105,11 @@ CResult<std::uint64_t> inflate_coefficients(std::span<const std::uint8_t> payloa
 
 }  // namespace
 
-CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data) {
+CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data) {
   return decompress(data, tessary::cpu_features());
 }
 
-CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
+CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data,
                                        tessary::CpuFeatures features) {
   auto parsed = CorvaneHeader::from_bytes(data);
   if (!parsed) return std::move(parsed).error();
@@ -150,13 +150,15 @@ CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
     return failed("Payload holds " + std::to_string(coefficient_count) +
                   " coefficients but the bands need " + std::to_string(needed));
   };
-  std::vector<float> coefficients;
+  tessary::Buffer<float> coefficients;
   if (header.coder == 1) {
-    auto stream = arans::decode_stream(payload);
+    auto stream = arans::decode_stream_buffer(payload);
     if (!stream) return failed(std::string(arans::render(stream.error())));
-    std::vector<std::uint8_t> decoded = std::move(stream).value();
+    tessary::Buffer<std::uint8_t> decoded = std::move(stream).value();
     if (decoded.size() / 2 < needed) return too_few(decoded.size() / 2);
-    if (!tessary::try_resize(coefficients, needed)) return CorvaneError::out_of_memory(needed);
+    auto made = tessary::Buffer<float>::for_overwrite(needed);
+    if (!made) return CorvaneError::out_of_memory(needed);
+    coefficients = std::move(made).value();
     dequantise(decoded.data(), needed, step, coefficients.data());
   } else {
     auto inflated = inflate_coefficients(payload, needed, step, coefficients);
@@ -175,8 +177,8 @@ CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
   }
   auto reconstructed = executor->multi_idwt(ref);
   if (!reconstructed) return CorvaneError::transform(tessary::render(reconstructed.error()));
-  std::vector<float> out = std::move(reconstructed).value();
-  std::vector<float>().swap(coefficients);
+  tessary::Buffer<float> out = std::move(reconstructed).value();
+  coefficients.reset();
 
   // (y + mean) * range + min, as an add, a multiply and an add; the build
   // keeps the compiler from fusing them.

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "buffer.h"
 #include "error.h"
 #include "factory.h"
 
@@ -12,9 +13,9 @@ namespace corvane {
 
 // Decodes a whole container (bytes after its payload are ignored) into
 // exactly the stored number of float samples.
-CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data);
+CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data);
 // The same with the transform path that `features` selects.
-CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
-                                       tessary::CpuFeatures features);
+CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data,
+                                           tessary::CpuFeatures features);
 
 }  // namespace corvane
