@@ -87,9 +87,11 @@ void quantise(std::span<const float> band, float step, std::int32_t threshold,
 }
 
 // Raw DEFLATE (no zlib or gzip wrapper) at level 6, memory level 8, default
-// strategy, appended to `out`. The output grows in steps as zlib fills it,
-// instead of being sized (and zero-filled) to deflateBound up front: coded
-// coefficients take a fraction of that bound.
+// strategy, appended to `out`. Coded coefficients take a fraction of
+// deflateBound, so a small output grows in steps as zlib fills it instead of
+// being sized (and zero-filled) to the bound up front. A bound large enough
+// for its own huge-page mapping is taken at once: that memory arrives zeroed
+// and only the pages zlib reaches are ever touched, so nothing is copied.
 CStatus deflate_raw(std::span<const std::uint8_t> in, tessary::Buffer<std::uint8_t>& out) {
   z_stream zs{};
   if (deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
@@ -108,8 +110,11 @@ CStatus deflate_raw(std::span<const std::uint8_t> in, tessary::Buffer<std::uint8
     if (start + produced == out.size()) {
       // A quarter of the input, then doubling, never past the bound.
       const std::uint64_t room = out.size() - start;
-      const std::uint64_t want = std::min<std::uint64_t>(
-          bound, std::max<std::uint64_t>({2 * room, in.size() / 4, kFirstStep}));
+      const std::uint64_t first = start + bound >= tessary::kLargeBufferBytes
+                                      ? bound
+                                      : std::max<std::uint64_t>(in.size() / 4, kFirstStep);
+      const std::uint64_t want =
+          std::min<std::uint64_t>(bound, std::max<std::uint64_t>(2 * room, first));
       if (want <= room || !tessary::try_resize(out, start + want)) {
         deflateEnd(&zs);
         if (want <= room) return CorvaneError::io("deflate output exceeded its bound");
