@@ -112,7 +112,7 @@ class Buffer {
       return {};
     }
     const std::uint64_t dirty = std::max(dirty_end_, size_);
-    std::memset(data(), 0, std::min(count, dirty) * sizeof(T));
+    if (count > 0 && dirty > 0) std::memset(data(), 0, std::min(count, dirty) * sizeof(T));
     dirty_end_ = dirty;
     size_ = count;
     return {};
