@@ -27,13 +27,8 @@
 
 namespace tessary {
 
-// Buffers of at least this many bytes get their own huge-page mapping. It is
-// glibc's default mmap threshold: smaller blocks come from the heap and are
-// reused from call to call, larger ones glibc maps afresh (and faults in page
-// by page) on every call. Zeroing a whole huge page for a block this small
-// costs about what its dozens of small-page faults would; from there on the
-// huge page wins, by an order of magnitude at a few megabytes.
-inline constexpr std::uint64_t kLargeBufferBytes = std::uint64_t{128} << 10;
+// Buffers of at least this many bytes get their own huge-page mapping.
+inline constexpr std::uint64_t kLargeBufferBytes = std::uint64_t{1} << 20;
 // The huge-page size the mappings are aligned and rounded to.
 inline constexpr std::uint64_t kHugePageBytes = std::uint64_t{2} << 20;
 
