@@ -15,7 +15,7 @@
 namespace corvane_py {
 namespace {
 
-PyObject* bytes_from(const std::vector<std::uint8_t>& container) {
+PyObject* bytes_from(std::span<const std::uint8_t> container) {
   return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(container.data()),
                                    static_cast<Py_ssize_t>(container.size()));
 }

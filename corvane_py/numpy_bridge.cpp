@@ -14,10 +14,11 @@ constexpr const char* kNotASignal = "expected a 1-D float32 or float64 NumPy arr
 // Loads NumPy's C-API table on first use; cheap afterwards.
 bool ensure_numpy() { return PyArray_ImportNumPyAPI() >= 0; }
 
-// Owner of a decoded buffer, set as the base of the array that shows it.
+// Owner of a decoded buffer, set as the base of the array that shows it:
+// NumPy reads the codec's own (huge-page backed) memory, no copy is made.
 struct SampleBuffer {
   PyObject_HEAD
-  std::vector<float>* samples;
+  tessary::Buffer<float>* samples;
 };
 
 void sample_buffer_dealloc(PyObject* self) {
@@ -92,11 +93,11 @@ bool borrow_signal(PyObject* object, BorrowedSignal* out) {
   return true;
 }
 
-PyObject* array_from_samples(std::vector<float>&& samples) {
+PyObject* array_from_samples(tessary::Buffer<float>&& samples) {
   if (!ensure_numpy()) return nullptr;
   PyTypeObject* type = sample_buffer_type();
   if (type == nullptr) return nullptr;
-  auto* owned = new (std::nothrow) std::vector<float>(std::move(samples));
+  auto* owned = new (std::nothrow) tessary::Buffer<float>(std::move(samples));
   if (owned == nullptr) return PyErr_NoMemory();
   auto* owner = PyObject_New(SampleBuffer, type);
   if (owner == nullptr) {

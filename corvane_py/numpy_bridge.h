@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "buffer.h"
+
 namespace corvane_py {
 
 enum class SampleType { Float32, Float64 };
@@ -27,6 +29,6 @@ bool borrow_signal(PyObject* object, BorrowedSignal* out);
 // A new writeable 1-D float32 array that takes over `samples` without
 // copying; the buffer is freed when the array is. Null with an exception set
 // on failure (the samples are then released).
-PyObject* array_from_samples(std::vector<float>&& samples);
+PyObject* array_from_samples(tessary::Buffer<float>&& samples);
 
 }  // namespace corvane_py

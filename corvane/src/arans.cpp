@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <new>
 
+#include "buffer.h"
 #include "err.h"
 
 namespace corvane::arans {
@@ -540,10 +543,9 @@ void decode_bytes_fast<2>(PlaneDecoder* s, unsigned shift, std::uint8_t* bytes) 
 // `out` as bytes arrive (see kInitialOutputBytes); `out` ends up holding
 // kPlanes * count + tail bytes, the tail left for the caller. The first plane
 // that runs out ends the call with Truncated.
-template <std::size_t kPlanes>
-AResult<std::vector<std::uint8_t>> decode_planes(
-    const std::span<const std::uint8_t>* codes, std::uint64_t count, std::uint8_t context_bits,
-    std::size_t tail) {
+template <std::size_t kPlanes, class Bytes>
+AResult<Bytes> decode_planes(const std::span<const std::uint8_t>* codes, std::uint64_t count,
+                             std::uint8_t context_bits, std::size_t tail) {
   std::vector<std::uint16_t> tables;
   const std::size_t table_entries = std::size_t{256} << context_bits;
   if (!tessary::try_resize(tables, kPlanes * table_entries)) {
@@ -560,7 +562,7 @@ AResult<std::vector<std::uint8_t>> decode_planes(
 
   // Capacity in bytes per plane; see kInitialOutputBytes.
   std::uint64_t capacity = std::min(count, kInitialOutputBytes);
-  std::vector<std::uint8_t> out;
+  Bytes out;
   const auto grow_to = [&](std::uint64_t per_plane) {
     const std::uint64_t bytes = kPlanes * per_plane + (per_plane == count ? tail : 0);
     return static_cast<bool>(tessary::try_resize(out, bytes));
@@ -593,6 +595,85 @@ AResult<std::vector<std::uint8_t>> decode_planes(
   return out;
 }
 
+// The shortest unsigned LEB128 form of `value` at `out`; returns its length.
+std::size_t put_leb128(std::uint8_t* out, std::uint64_t value) {
+  std::size_t length = 0;
+  while (value >= 0x80) {
+    out[length++] = static_cast<std::uint8_t>(value | 0x80);
+    value >>= 7;
+  }
+  out[length++] = static_cast<std::uint8_t>(value);
+  return length;
+}
+
+// The stream of `input` appended to `out` (a byte vector or a Buffer); false
+// when `out` cannot grow.
+template <class Bytes>
+bool append_stream_to(std::span<const std::uint8_t> input, Bytes& out) {
+  const std::size_t n = input.size();
+  const std::size_t start = out.size();
+  if (n <= kMaxShortFormBytes) {
+    if (!tessary::try_resize(out, start + n)) return false;
+    if (n > 0) std::memcpy(out.data() + start, input.data(), n);
+    return true;
+  }
+
+  const std::size_t pairs = n / 2;
+  const std::uint8_t context_bits = context_bits_for(n);
+  const PlaneCodes<2> codes = code_planes<2>(PlaneBytes<2>{input.data(), pairs}, context_bits);
+
+  std::uint8_t head[2 + 2 * 10];
+  head[0] = static_cast<std::uint8_t>(n & 1);
+  head[1] = context_bits;
+  std::size_t head_bytes = 2;
+  head_bytes += put_leb128(head + head_bytes, pairs);
+  head_bytes += put_leb128(head + head_bytes, codes.code_bytes(0));
+  const std::size_t code_bytes = codes.code_bytes(0) + codes.code_bytes(1);
+  if (!tessary::try_resize(out, start + head_bytes + code_bytes + (n & 1))) return false;
+  std::memcpy(out.data() + start, head, head_bytes);
+  std::uint8_t* at = codes.write(0, out.data() + start + head_bytes);
+  at = codes.write(1, at);
+  if (n & 1) *at = input[n - 1];
+  return true;
+}
+
+// The bytes of a stream as `Bytes` (a byte vector or a Buffer).
+template <class Bytes>
+AResult<Bytes> decode_stream_as(std::span<const std::uint8_t> stream) {
+  const auto copied = [](std::span<const std::uint8_t> bytes) -> AResult<Bytes> {
+    Bytes out;
+    if (!tessary::try_resize(out, bytes.size())) return AransError::InconsistentLength;
+    if (!bytes.empty()) std::memcpy(out.data(), bytes.data(), bytes.size());
+    return out;
+  };
+  if (stream.size() <= kMaxShortFormBytes) return copied(stream);
+  const std::size_t odd = stream[0] & 1u;
+  const std::uint8_t context_bits = stream[1];
+  if (context_bits > kMaxContextBits) return AransError::InconsistentLength;
+
+  std::size_t cursor = 2;
+  auto pairs = rv(stream, cursor);
+  if (!pairs) return pairs.error();
+  if (pairs.value() > kMaxPairs) return AransError::InconsistentLength;
+  auto length0 = rv(stream, cursor);
+  if (!length0) return length0.error();
+  // cursor <= stream.size(), so only a huge L0 can overflow the sum.
+  if (length0.value() > UINT64_MAX - cursor) return AransError::InconsistentLength;
+  const std::uint64_t end0 = cursor + length0.value();
+  if (stream.size() - odd < end0) return AransError::Truncated;
+
+  const std::uint64_t p = pairs.value();
+  if (p == 0) return copied(stream.last(odd));
+  const std::span<const std::uint8_t> codes[2] = {
+      stream.subspan(cursor, end0 - cursor), stream.subspan(end0, stream.size() - odd - end0)};
+  // Each plane's code needs its 4-byte state.
+  if (codes[0].size() < 4 || codes[1].size() < 4) return AransError::Truncated;
+  auto out = decode_planes<2, Bytes>(codes, p, context_bits, odd);
+  if (!out) return out;
+  if (odd) out.value().back() = stream.back();
+  return out;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> encode_plane(std::span<const std::uint8_t> plane,
@@ -612,7 +693,7 @@ AResult<std::vector<std::uint8_t>> decode_plane(std::span<const std::uint8_t> co
   if (context_bits > kMaxContextBits) return AransError::InconsistentLength;
   if (code.size() < 4) return AransError::Truncated;
   const std::span<const std::uint8_t> codes[1] = {code};
-  return decode_planes<1>(codes, byte_count, context_bits, 0);
+  return decode_planes<1, std::vector<std::uint8_t>>(codes, byte_count, context_bits, 0);
 }
 
 std::vector<std::uint8_t> encode_stream(std::span<const std::uint8_t> input) {
@@ -622,58 +703,21 @@ std::vector<std::uint8_t> encode_stream(std::span<const std::uint8_t> input) {
 }
 
 void append_stream(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out) {
-  const std::size_t n = input.size();
-  if (n <= kMaxShortFormBytes) {
-    out.insert(out.end(), input.begin(), input.end());
-    return;
-  }
+  // A vector that cannot grow has thrown already; this keeps the promise of
+  // the declaration for any other refusal.
+  if (!append_stream_to(input, out)) throw std::bad_alloc();
+}
 
-  const std::size_t pairs = n / 2;
-  const std::uint8_t context_bits = context_bits_for(n);
-  const PlaneCodes<2> codes = code_planes<2>(PlaneBytes<2>{input.data(), pairs}, context_bits);
-
-  const std::size_t code_bytes = codes.code_bytes(0) + codes.code_bytes(1);
-  out.reserve(out.size() + code_bytes + 24);
-  out.push_back(static_cast<std::uint8_t>(n & 1));
-  out.push_back(context_bits);
-  append_leb128(out, pairs);
-  append_leb128(out, codes.code_bytes(0));
-  const std::size_t head = out.size();
-  out.resize(head + code_bytes + (n & 1));
-  std::uint8_t* at = codes.write(0, out.data() + head);
-  at = codes.write(1, at);
-  if (n & 1) *at = input[n - 1];
+bool append_stream(std::span<const std::uint8_t> input, tessary::Buffer<std::uint8_t>& out) {
+  return append_stream_to(input, out);
 }
 
 AResult<std::vector<std::uint8_t>> decode_stream(std::span<const std::uint8_t> stream) {
-  if (stream.size() <= kMaxShortFormBytes) {
-    return std::vector<std::uint8_t>(stream.begin(), stream.end());
-  }
-  const std::size_t odd = stream[0] & 1u;
-  const std::uint8_t context_bits = stream[1];
-  if (context_bits > kMaxContextBits) return AransError::InconsistentLength;
+  return decode_stream_as<std::vector<std::uint8_t>>(stream);
+}
 
-  std::size_t cursor = 2;
-  auto pairs = rv(stream, cursor);
-  if (!pairs) return pairs.error();
-  if (pairs.value() > kMaxPairs) return AransError::InconsistentLength;
-  auto length0 = rv(stream, cursor);
-  if (!length0) return length0.error();
-  // cursor <= stream.size(), so only a huge L0 can overflow the sum.
-  if (length0.value() > UINT64_MAX - cursor) return AransError::InconsistentLength;
-  const std::uint64_t end0 = cursor + length0.value();
-  if (stream.size() - odd < end0) return AransError::Truncated;
-
-  const std::uint64_t p = pairs.value();
-  if (p == 0) return std::vector<std::uint8_t>(odd, stream.back());
-  const std::span<const std::uint8_t> codes[2] = {
-      stream.subspan(cursor, end0 - cursor), stream.subspan(end0, stream.size() - odd - end0)};
-  // Each plane's code needs its 4-byte state.
-  if (codes[0].size() < 4 || codes[1].size() < 4) return AransError::Truncated;
-  auto out = decode_planes<2>(codes, p, context_bits, odd);
-  if (!out) return out;
-  if (odd) out.value().back() = stream.back();
-  return out;
+AResult<tessary::Buffer<std::uint8_t>> decode_stream_buffer(std::span<const std::uint8_t> stream) {
+  return decode_stream_as<tessary::Buffer<std::uint8_t>>(stream);
 }
 
 }  // namespace corvane::arans

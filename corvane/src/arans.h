@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "buffer.h"
 #include "util.h"
 
 namespace corvane::arans {
@@ -57,9 +58,14 @@ inline constexpr std::size_t kMaxShortFormBytes = 5;
 std::vector<std::uint8_t> encode_stream(std::span<const std::uint8_t> input);
 // The same stream appended to `out` (the codec writes it behind its header).
 void append_stream(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out);
+// The same into a Buffer; false (with `out` unchanged in size) when it cannot
+// grow. The coder's own working tables still throw std::bad_alloc.
+bool append_stream(std::span<const std::uint8_t> input, tessary::Buffer<std::uint8_t>& out);
 
 // Restores the bytes of a stream; any byte string is a legal argument.
 AResult<std::vector<std::uint8_t>> decode_stream(std::span<const std::uint8_t> stream);
+// The same into a Buffer (large outputs on huge pages).
+AResult<tessary::Buffer<std::uint8_t>> decode_stream_buffer(std::span<const std::uint8_t> stream);
 
 // The code of one plane with the given context bits (0 to 8; larger values
 // are treated as 8).

@@ -87,10 +87,12 @@ void quantise(std::span<const float> band, float step, std::int32_t threshold,
 }
 
 // Raw DEFLATE (no zlib or gzip wrapper) at level 6, memory level 8, default
-// strategy, appended to `out`. The output grows in steps as zlib fills it,
-// instead of being sized (and zero-filled) to deflateBound up front: coded
-// coefficients take a fraction of that bound.
-CStatus deflate_raw(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& out) {
+// strategy, appended to `out`. Coded coefficients take a fraction of
+// deflateBound, so a small output grows in steps as zlib fills it instead of
+// being sized (and zero-filled) to the bound up front. A bound large enough
+// for its own huge-page mapping is taken at once: that memory arrives zeroed
+// and only the pages zlib reaches are ever touched, so nothing is copied.
+CStatus deflate_raw(std::span<const std::uint8_t> in, tessary::Buffer<std::uint8_t>& out) {
   z_stream zs{};
   if (deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     return CorvaneError::io(zs.msg ? zs.msg : "deflate initialisation failed");
@@ -108,8 +110,11 @@ CStatus deflate_raw(std::span<const std::uint8_t> in, std::vector<std::uint8_t>&
     if (start + produced == out.size()) {
       // A quarter of the input, then doubling, never past the bound.
       const std::uint64_t room = out.size() - start;
-      const std::uint64_t want = std::min<std::uint64_t>(
-          bound, std::max<std::uint64_t>({2 * room, in.size() / 4, kFirstStep}));
+      const std::uint64_t first = start + bound >= tessary::kLargeBufferBytes
+                                      ? bound
+                                      : std::max<std::uint64_t>(in.size() / 4, kFirstStep);
+      const std::uint64_t want =
+          std::min<std::uint64_t>(bound, std::max<std::uint64_t>(2 * room, first));
       if (want <= room || !tessary::try_resize(out, start + want)) {
         deflateEnd(&zs);
         if (want <= room) return CorvaneError::io("deflate output exceeded its bound");
@@ -131,8 +136,9 @@ CStatus deflate_raw(std::span<const std::uint8_t> in, std::vector<std::uint8_t>&
       return CorvaneError::io(text);
     }
   }
-  out.resize(start + produced);
   deflateEnd(&zs);
+  // Shrinking keeps the block where it is and cannot fail.
+  if (auto s = out.resize(start + produced); !s) return CorvaneError::out_of_memory(start + produced);
   return {};
 }
 
@@ -190,7 +196,7 @@ tessary::DwtExecutorHandle<float> make_executor(CompressionMethod method,
 namespace {
 
 template <class Sample>
-CResult<std::vector<std::uint8_t>> compress_samples(std::span<const Sample> samples,
+CResult<tessary::Buffer<std::uint8_t>> compress_samples(std::span<const Sample> samples,
                                                     const CompressionOptions& options,
                                                     tessary::CpuFeatures features,
                                                     ExecutorMaker maker) {
@@ -207,8 +213,9 @@ CResult<std::vector<std::uint8_t>> compress_samples(std::span<const Sample> samp
   const std::uint64_t filter_length = executor->filter_length();
 
   // The working copy has room for the periodic padding of short signals.
-  std::vector<float> work;
-  if (!tessary::try_resize(work, std::max(n, filter_length))) return out_of_memory_for(n);
+  auto made_work = tessary::Buffer<float>::for_overwrite(std::max(n, filter_length));
+  if (!made_work) return out_of_memory_for(n);
+  tessary::Buffer<float> work = std::move(made_work).value();
   const Extremes ext = copy_sanitised(samples, work.data());
 
   // A range that overflows float would produce a container whose header no
@@ -236,13 +243,11 @@ CResult<std::vector<std::uint8_t>> compress_samples(std::span<const Sample> samp
   if (dwt_levels.empty()) {
     return CorvaneError::transform("Internal DWT returned zero levels, what shouldn't happen");
   }
-  std::vector<float>().swap(work);
+  work.reset();
   // Only the deepest approximation is kept.
-  for (std::size_t k = 0; k + 1 < dwt_levels.size(); ++k) {
-    std::vector<float>().swap(dwt_levels[k].approximations);
-  }
+  for (std::size_t k = 0; k + 1 < dwt_levels.size(); ++k) dwt_levels[k].approximations.reset();
 
-  std::vector<float>& approximation = dwt_levels.back().approximations;
+  tessary::Buffer<float>& approximation = dwt_levels.back().approximations;
   std::uint64_t detail_count = 0;
   for (const auto& level : dwt_levels) detail_count += level.details.size();
   const std::uint64_t coefficient_count = approximation.size() + detail_count;
@@ -253,17 +258,18 @@ CResult<std::vector<std::uint8_t>> compress_samples(std::span<const Sample> samp
   // Quantised planes: the deepest approximation, then the details finest
   // first, each band released once it is quantised. On a little-endian host
   // the int16 array is the coefficient string.
-  std::vector<std::int16_t> planes;
-  if (!tessary::try_resize(planes, coefficient_count)) return out_of_memory_for(detail_count);
+  auto made_planes = tessary::Buffer<std::int16_t>::for_overwrite(coefficient_count);
+  if (!made_planes) return out_of_memory_for(detail_count);
+  tessary::Buffer<std::int16_t> planes = std::move(made_planes).value();
   const float step = std::ldexp(1.0f, options.scale());
   const std::int32_t threshold = cutoff_threshold(options.scale(), options.cutoff());
   quantise(approximation, step, 0, planes.data());
-  std::vector<float>().swap(approximation);
+  approximation.reset();
   std::size_t at = coefficient_count - detail_count;
   for (auto& level : dwt_levels) {
     quantise(level.details, step, threshold, planes.data() + at);
     at += level.details.size();
-    std::vector<float>().swap(level.details);
+    level.details.reset();
   }
   decomposed = tessary::MultiDwt<float>{};
 
@@ -271,14 +277,15 @@ CResult<std::vector<std::uint8_t>> compress_samples(std::span<const Sample> samp
       reinterpret_cast<const std::uint8_t*>(planes.data()), planes.size() * 2);
 
   // The payload is written straight after the space for the header.
-  std::vector<std::uint8_t> container;
-  if (!tessary::try_resize(container, kHeaderLen)) return out_of_memory_for(kHeaderLen);
+  auto made_container = tessary::Buffer<std::uint8_t>::for_overwrite(kHeaderLen);
+  if (!made_container) return out_of_memory_for(kHeaderLen);
+  tessary::Buffer<std::uint8_t> container = std::move(made_container).value();
   if (options.coder() == EntropyCoder::Deflate) {
     if (auto s = deflate_raw(coefficient_string, container); !s) return std::move(s).error();
-  } else {
-    arans::append_stream(coefficient_string, container);
+  } else if (!arans::append_stream(coefficient_string, container)) {
+    return out_of_memory_for(coefficient_count);
   }
-  std::vector<std::int16_t>().swap(planes);
+  planes.reset();
 
   // The header's payload length is 32 bits wide.
   if (container.size() - kHeaderLen > std::numeric_limits<std::uint32_t>::max()) {
@@ -296,29 +303,29 @@ CResult<std::vector<std::uint8_t>> compress_samples(std::span<const Sample> samp
 
 }  // namespace
 
-CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const float> samples,
                                             const CompressionOptions& options) {
   return compress_samples(samples, options, tessary::cpu_features(), &make_executor);
 }
 
-CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const float> samples,
                                             const CompressionOptions& options,
                                             tessary::CpuFeatures features) {
   return compress_samples(samples, options, features, &make_executor);
 }
 
-CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const double> samples,
                                             const CompressionOptions& options) {
   return compress_samples(samples, options, tessary::cpu_features(), &make_executor);
 }
 
-CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const double> samples,
                                             const CompressionOptions& options,
                                             tessary::CpuFeatures features) {
   return compress_samples(samples, options, features, &make_executor);
 }
 
-CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const float> samples,
                                             const CompressionOptions& options,
                                             tessary::CpuFeatures features, ExecutorMaker maker) {
   return compress_samples(samples, options, features, maker);

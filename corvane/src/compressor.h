@@ -22,26 +22,26 @@ using ExecutorMaker = tessary::DwtExecutorHandle<float> (*)(CompressionMethod,
                                                               tessary::CpuFeatures);
 
 // Compresses `samples` (never modified) into a whole container.
-CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
-                                            const CompressionOptions& options);
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const float> samples,
+                                                const CompressionOptions& options);
 // The same with the transform path that `features` selects instead of this
 // processor's (the coefficients may differ in rounding between paths).
-CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
-                                            const CompressionOptions& options,
-                                            tessary::CpuFeatures features);
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const float> samples,
+                                                const CompressionOptions& options,
+                                                tessary::CpuFeatures features);
 // float64 samples, each rounded to the nearest float as it is copied: the
 // same container as for the rounded float32 array, without a separate
 // conversion pass or buffer.
-CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
-                                            const CompressionOptions& options);
-CResult<std::vector<std::uint8_t>> compress(std::span<const double> samples,
-                                            const CompressionOptions& options,
-                                            tessary::CpuFeatures features);
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const double> samples,
+                                                const CompressionOptions& options);
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const double> samples,
+                                                const CompressionOptions& options,
+                                                tessary::CpuFeatures features);
 // The same with the executor built by `maker`. The family factories give an
 // empty handle when they run out of memory; that is OutOfMemory, not a crash.
-CResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
-                                            const CompressionOptions& options,
-                                            tessary::CpuFeatures features, ExecutorMaker maker);
+CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const float> samples,
+                                                const CompressionOptions& options,
+                                                tessary::CpuFeatures features, ExecutorMaker maker);
 
 // Levels for long signals: 1 when the signal is shorter than the filter or
 // holds it only once, otherwise floor(log2(n / filter_length)), at most 8.
@@ -61,6 +61,6 @@ CStatus check_coder_capacity(EntropyCoder coder, std::uint64_t coefficient_count
 // on the path that `features` selects.
 tessary::DwtExecutorHandle<float> make_executor(CompressionMethod method);
 tessary::DwtExecutorHandle<float> make_executor(CompressionMethod method,
-                                                tessary::CpuFeatures features);
+                                                    tessary::CpuFeatures features);
 
 }  // namespace corvane

@@ -34,8 +34,14 @@ void dequantise(const std::uint8_t* bytes, std::uint64_t count, float step, floa
 // coefficients actually arrive.
 constexpr std::uint64_t kTrustedDeflateRatio = 64;
 
+// Bytes zlib inflates per call. zlib copies the output of every call (up to
+// its 32 KiB window) into its own window, so with a chunk no larger than the
+// window every coefficient byte would be copied once more; 64 KiB halves
+// that and still stays in the core's cache for the dequantisation.
+constexpr std::size_t kInflateChunkBytes = std::size_t{1} << 16;
+
 // Inflates a raw DEFLATE payload straight into the dequantised coefficients:
-// zlib writes into a small buffer that stays in cache, and each complete
+// zlib writes into a chunk that stays in cache, and each complete
 // int16 is converted from there, so the coefficient string itself is never
 // stored. At most `needed` coefficients are kept (the rest cannot belong to
 // a band), but inflation runs on to the end of the stream so that a corrupt
@@ -43,7 +49,7 @@ constexpr std::uint64_t kTrustedDeflateRatio = 64;
 // Returns how many coefficients arrived, at most `needed`.
 CResult<std::uint64_t> inflate_coefficients(std::span<const std::uint8_t> payload,
                                             std::uint64_t needed, float step,
-                                            std::vector<float>& out) {
+                                            tessary::Buffer<float>& out) {
   z_stream zs{};
   if (inflateInit2(&zs, -15) != Z_OK) return failed(zs.msg ? zs.msg : "inflate initialisation failed");
   const std::uint64_t first = needed <= payload.size() * kTrustedDeflateRatio / 2
@@ -53,7 +59,13 @@ CResult<std::uint64_t> inflate_coefficients(std::span<const std::uint8_t> payloa
     inflateEnd(&zs);
     return CorvaneError::out_of_memory(first);
   }
-  std::uint8_t chunk[16384];
+  auto made_chunk = tessary::Buffer<std::uint8_t>::for_overwrite(kInflateChunkBytes);
+  if (!made_chunk) {
+    inflateEnd(&zs);
+    return CorvaneError::out_of_memory(kInflateChunkBytes);
+  }
+  std::uint8_t* const chunk = made_chunk.value().data();
+  constexpr std::size_t kChunkBytes = kInflateChunkBytes;
   std::size_t pending = 0;  // an odd byte carried to the front of the chunk
   std::uint64_t kept = 0;
   const std::uint8_t* next_in = payload.data();
@@ -64,10 +76,10 @@ CResult<std::uint64_t> inflate_coefficients(std::span<const std::uint8_t> payloa
     zs.next_in = const_cast<Bytef*>(next_in);
     zs.avail_in = static_cast<uInt>(in_now);
     zs.next_out = chunk + pending;
-    zs.avail_out = static_cast<uInt>(sizeof chunk - pending);
+    zs.avail_out = static_cast<uInt>(kChunkBytes - pending);
     const int rc = inflate(&zs, Z_NO_FLUSH);
     const std::size_t consumed = in_now - zs.avail_in;
-    const std::size_t written = sizeof chunk - pending - zs.avail_out;
+    const std::size_t written = kChunkBytes - pending - zs.avail_out;
     next_in += consumed;
     in_left -= consumed;
     if (rc == Z_DATA_ERROR) {
@@ -105,16 +117,16 @@ CResult<std::uint64_t> inflate_coefficients(std::span<const std::uint8_t> payloa
 
 }  // namespace
 
-CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data) {
+CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data) {
   return decompress(data, tessary::cpu_features());
 }
 
-CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
+CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data,
                                        tessary::CpuFeatures features) {
   return decompress(data, features, &make_executor);
 }
 
-CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
+CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data,
                                        tessary::CpuFeatures features, ExecutorMaker maker) {
   auto parsed = CorvaneHeader::from_bytes(data);
   if (!parsed) return std::move(parsed).error();
@@ -157,13 +169,15 @@ CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
     return failed("Payload holds " + std::to_string(coefficient_count) +
                   " coefficients but the bands need " + std::to_string(needed));
   };
-  std::vector<float> coefficients;
+  tessary::Buffer<float> coefficients;
   if (header.coder == 1) {
-    auto stream = arans::decode_stream(payload);
+    auto stream = arans::decode_stream_buffer(payload);
     if (!stream) return failed(std::string(arans::render(stream.error())));
-    std::vector<std::uint8_t> decoded = std::move(stream).value();
+    tessary::Buffer<std::uint8_t> decoded = std::move(stream).value();
     if (decoded.size() / 2 < needed) return too_few(decoded.size() / 2);
-    if (!tessary::try_resize(coefficients, needed)) return CorvaneError::out_of_memory(needed);
+    auto made = tessary::Buffer<float>::for_overwrite(needed);
+    if (!made) return CorvaneError::out_of_memory(needed);
+    coefficients = std::move(made).value();
     dequantise(decoded.data(), needed, step, coefficients.data());
   } else {
     auto inflated = inflate_coefficients(payload, needed, step, coefficients);
@@ -182,8 +196,8 @@ CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
   }
   auto reconstructed = executor->multi_idwt(ref);
   if (!reconstructed) return CorvaneError::transform(tessary::render(reconstructed.error()));
-  std::vector<float> out = std::move(reconstructed).value();
-  std::vector<float>().swap(coefficients);
+  tessary::Buffer<float> out = std::move(reconstructed).value();
+  coefficients.reset();
 
   // (y + mean) * range + min, as an add, a multiply and an add; the build
   // keeps the compiler from fusing them.

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "buffer.h"
 #include "compressor.h"
 #include "error.h"
 #include "factory.h"
@@ -13,13 +14,13 @@ namespace corvane {
 
 // Decodes a whole container (bytes after its payload are ignored) into
 // exactly the stored number of float samples.
-CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data);
+CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data);
 // The same with the transform path that `features` selects.
-CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
-                                       tessary::CpuFeatures features);
+CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data,
+                                           tessary::CpuFeatures features);
 // The same with the executor built by `maker`; an empty handle (a factory
 // out of memory) is OutOfMemory.
-CResult<std::vector<float>> decompress(std::span<const std::uint8_t> data,
-                                       tessary::CpuFeatures features, ExecutorMaker maker);
+CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data,
+                                           tessary::CpuFeatures features, ExecutorMaker maker);
 
 }  // namespace corvane

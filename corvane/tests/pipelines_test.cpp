@@ -27,7 +27,7 @@ CompressionOptions options(CompressionMethod method, std::uint8_t scale = 11,
 Bytes compressed(const std::vector<float>& signal, const CompressionOptions& opts) {
   auto r = compress(signal, opts);
   EXPECT_TRUE(r.ok()) << (r.ok() ? "" : r.error().render());
-  return r.ok() ? r.value() : Bytes{};
+  return r.ok() ? Bytes(r.value().begin(), r.value().end()) : Bytes{};
 }
 
 std::vector<float> smooth_signal(std::size_t n) {

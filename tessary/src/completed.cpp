@@ -40,14 +40,20 @@ std::uint64_t CompletedDwtExecutor::idwt_size(std::uint64_t approximation_length
   return bank_->idwt_size(approximation_length, details_length);
 }
 
-TResult<Dwt<float>> CompletedDwtExecutor::one_level(std::span<const float> signal) const {
+TResult<Dwt<float>> CompletedDwtExecutor::one_level(std::span<const float> signal,
+                                                    std::span<float> scratch) const {
   const BandSizes sizes = bank_->dwt_size(signal.size());
-  Dwt<float> out;
-  if (auto s = try_resize(out.approximations, sizes.approximation); !s) return fail(std::move(s).error());
-  if (auto s = try_resize(out.details, sizes.details); !s) return fail(std::move(s).error());
-  if (auto s = bank_->execute_forward(signal, out.approximations, out.details); !s) {
-    return fail(std::move(s).error());
-  }
+  // The bank writes every element of both bands.
+  auto approximations = Buffer<float>::for_overwrite(sizes.approximation);
+  if (!approximations) return fail(std::move(approximations).error());
+  auto details = Buffer<float>::for_overwrite(sizes.details);
+  if (!details) return fail(std::move(details).error());
+  Dwt<float> out{std::move(approximations).value(), std::move(details).value()};
+  const Status s =
+      scratch.empty()
+          ? bank_->execute_forward(signal, out.approximations, out.details)
+          : bank_->execute_forward_with_scratch(signal, out.approximations, out.details, scratch);
+  if (!s) return fail(std::move(s).error());
   return out;
 }
 
@@ -85,6 +91,15 @@ TResult<MultiDwt<float>> CompletedDwtExecutor::multi_dwt(std::span<const float> 
   // the next level reads that entry's approximation: no working copy of the
   // signal or of any band is needed (entries keep their storage when the
   // list grows).
+  // One padded working copy serves every level: each level's input is
+  // shorter than the one before, and the bank rewrites all of the part it
+  // uses. A single level leaves the bank to check a short signal first.
+  Buffer<float> scratch;
+  if (count > 1 && signal.size() >= filter_length_) {
+    auto made = Buffer<float>::for_overwrite(bank_->required_scratch_size(signal.size()));
+    if (!made) return fail(std::move(made).error());
+    scratch = std::move(made).value();
+  }
   std::span<const float> input = signal;
   for (std::uint64_t k = 0; k < count; ++k) {
     // A single level leaves a short signal to the bank (InputTooShort).
@@ -94,7 +109,7 @@ TResult<MultiDwt<float>> CompletedDwtExecutor::multi_dwt(std::span<const float> 
     if (auto s = try_reserve(result.levels, result.levels.size() + 1); !s) {
       return fail(std::move(s).error());
     }
-    auto level = one_level(input);
+    auto level = one_level(input, scratch);
     if (!level) return fail(std::move(level).error());
     result.levels.push_back(std::move(level).value());
     input = result.levels.back().approximations;
@@ -102,11 +117,11 @@ TResult<MultiDwt<float>> CompletedDwtExecutor::multi_dwt(std::span<const float> 
   return result;
 }
 
-TResult<std::vector<float>> CompletedDwtExecutor::idwt(const DwtRef<float>& bands) const {
+TResult<Buffer<float>> CompletedDwtExecutor::idwt(const DwtRef<float>& bands) const {
   const std::uint64_t a = bands.approximation.size();
   const std::uint64_t d = bands.details.size();
   if (a != d) return make_error(TessaryErrorKind::ApproxDetailsSizeMismatch, a, d);
-  auto out = allocate_zeroed<float>(bank_->idwt_size(a, a));
+  auto out = Buffer<float>::zeroed(bank_->idwt_size(a, a));
   if (!out) return out;
   if (auto s = bank_->execute_inverse(bands.approximation, bands.details, out.value()); !s) {
     return fail(std::move(s).error());
@@ -114,25 +129,52 @@ TResult<std::vector<float>> CompletedDwtExecutor::idwt(const DwtRef<float>& band
   return out;
 }
 
-TResult<std::vector<float>> CompletedDwtExecutor::multi_idwt(
+TResult<Buffer<float>> CompletedDwtExecutor::multi_idwt(
     const MultiDwtRef<float>& bands) const {
   if (bands.details.empty() || bands.approximation.empty()) {
     return make_error(TessaryErrorKind::ZeroSizedInput);
   }
-  auto y = idwt(DwtRef<float>{bands.approximation, bands.details.back()});
-  if (!y) return y;
-  for (std::size_t k = bands.details.size() - 1; k-- > 0;) {
+  // Level k is rebuilt from the first details[k].size() samples of level
+  // k + 1's result. Two buffers take turns: level 0 lands in `even` (sized
+  // for it from the start), level 1 in `odd`, and every level reads the
+  // other buffer than the one it writes. The bank adds into its output, so
+  // a buffer is cleared before reuse, only as far as it was written.
+  const std::size_t count = bands.details.size();
+  const auto planned = [&](std::size_t k) -> std::uint64_t {
+    const std::uint64_t m = bands.details[k].size();
+    return m >= filter_length_ / 2 ? bank_->idwt_size(m, m) : 0;
+  };
+  Buffer<float> even;
+  Buffer<float> odd;
+  std::span<const float> approximation = bands.approximation;
+  for (std::size_t k = count; k-- > 0;) {
     const std::span<const float> details = bands.details[k];
-    if (y.value().size() < details.size()) {
-      return make_error(TessaryErrorKind::ApproxDetailsSizeMismatch, y.value().size(),
+    if (k + 1 < count) {
+      if (approximation.size() < details.size()) {
+        return make_error(TessaryErrorKind::ApproxDetailsSizeMismatch, approximation.size(),
+                          details.size());
+      }
+      approximation = approximation.first(details.size());
+    } else if (approximation.size() != details.size()) {
+      return make_error(TessaryErrorKind::ApproxDetailsSizeMismatch, approximation.size(),
                         details.size());
     }
-    const std::span<const float> approximation(y.value().data(), details.size());
-    auto next = idwt(DwtRef<float>{approximation, details});
-    if (!next) return next;
-    y = std::move(next);
+    const std::uint64_t m = details.size();
+    const std::uint64_t length = bank_->idwt_size(m, m);
+    Buffer<float>& out = k % 2 == 0 ? even : odd;
+    if (out.capacity() == 0) {
+      auto made = Buffer<float>::zeroed(length, planned(k % 2));
+      if (!made) return fail(std::move(made).error());
+      out = std::move(made).value();
+    } else if (auto s = out.assign_zeroes(length); !s) {
+      return fail(std::move(s).error());
+    }
+    if (auto s = bank_->execute_inverse(approximation, details, out); !s) {
+      return fail(std::move(s).error());
+    }
+    approximation = out;
   }
-  return y;
+  return even;
 }
 
 }  // namespace tessary

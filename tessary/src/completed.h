@@ -36,13 +36,16 @@ class CompletedDwtExecutor final : public DwtExecutor<float> {
   TResult<Dwt<float>> dwt(std::span<const float> signal, std::uint64_t level) const override;
   TResult<MultiDwt<float>> multi_dwt(std::span<const float> signal,
                                      std::uint64_t levels) const override;
-  TResult<std::vector<float>> idwt(const DwtRef<float>& bands) const override;
-  TResult<std::vector<float>> multi_idwt(const MultiDwtRef<float>& bands) const override;
+  TResult<Buffer<float>> idwt(const DwtRef<float>& bands) const override;
+  TResult<Buffer<float>> multi_idwt(const MultiDwtRef<float>& bands) const override;
 
   const IncompleteDwtExecutorHandle<float>& bank() const { return bank_; }
 
  private:
-  TResult<Dwt<float>> one_level(std::span<const float> signal) const;
+  // One level into new bands; a non-empty scratch is the bank's padded
+  // working copy (otherwise the bank allocates its own).
+  TResult<Dwt<float>> one_level(std::span<const float> signal,
+                                std::span<float> scratch = {}) const;
 
   IncompleteDwtExecutorHandle<float> bank_;
   std::uint64_t filter_length_;

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "buffer.h"
 #include "err.h"
 
 namespace tessary {
@@ -23,8 +24,8 @@ struct BandSizes {
 // One decomposition level; owns its bands.
 template <class T>
 struct Dwt {
-  std::vector<T> approximations;
-  std::vector<T> details;
+  Buffer<T> approximations;
+  Buffer<T> details;
 };
 
 // Several levels, index 0 = first (finest) level, last = deepest.
@@ -87,8 +88,8 @@ class DwtExecutor : public IncompleteDwtExecutor<T> {
   virtual TResult<Dwt<T>> dwt(std::span<const T> signal, std::uint64_t level) const = 0;
   virtual TResult<MultiDwt<T>> multi_dwt(std::span<const T> signal,
                                          std::uint64_t levels) const = 0;
-  virtual TResult<std::vector<T>> idwt(const DwtRef<T>& bands) const = 0;
-  virtual TResult<std::vector<T>> multi_idwt(const MultiDwtRef<T>& bands) const = 0;
+  virtual TResult<Buffer<T>> idwt(const DwtRef<T>& bands) const = 0;
+  virtual TResult<Buffer<T>> multi_idwt(const MultiDwtRef<T>& bands) const = 0;
 };
 
 // Shared-ownership handles; std::shared_ptr updates its counts atomically and

@@ -20,9 +20,12 @@ TessaryError too_small_for_level() {
 TResult<Dwt<float>> forward_level(const DwtForwardExecutor<float>& step,
                                   std::span<const float> input) {
   const std::uint64_t n = input.size();
-  Dwt<float> level;
-  if (auto s = try_resize(level.approximations, n - n / 2); !s) return s.error();
-  if (auto s = try_resize(level.details, n / 2); !s) return s.error();
+  // The step writes every element of both bands.
+  auto approximations = Buffer<float>::for_overwrite(n - n / 2);
+  if (!approximations) return std::move(approximations).error();
+  auto details = Buffer<float>::for_overwrite(n / 2);
+  if (!details) return std::move(details).error();
+  Dwt<float> level{std::move(approximations).value(), std::move(details).value()};
   if (auto s = step.execute_forward(input, level.approximations, level.details); !s) {
     return s.error();
   }
@@ -87,7 +90,7 @@ TResult<Dwt<float>> lifting_dwt(const DwtForwardExecutor<float>& step,
   const std::uint64_t count = std::max<std::uint64_t>(level, 1);
   // The forward step never writes its input, so the first level reads the
   // caller's signal and each further level the previous approximation.
-  std::vector<float> previous;
+  Buffer<float> previous;
   std::span<const float> input = signal;
   for (std::uint64_t k = 0;; ++k) {
     if (input.size() < shortest_input) return too_small_for_level();
@@ -128,16 +131,17 @@ Status lifting_execute_inverse(const LiftingDwtExecutor& step,
       !s) {
     return s;
   }
-  std::vector<float> work;
-  if (auto s = try_resize(work, step.inverse_work_length(n)); !s) return s;
+  // The step fills its working array before reading it.
+  auto work = Buffer<float>::for_overwrite(step.inverse_work_length(n));
+  if (!work) return std::move(work).error();
   std::copy(approximation.begin(), approximation.end(), output.begin() + details.size());
-  step.inverse_in_place(output.data(), details.data(), n, work.data());
+  step.inverse_in_place(output.data(), details.data(), n, work.value().data());
   return {};
 }
 
-TResult<std::vector<float>> lifting_idwt(const DwtInverseExecutor<float>& step,
+TResult<Buffer<float>> lifting_idwt(const DwtInverseExecutor<float>& step,
                                          const DwtRef<float>& bands) {
-  auto out = allocate_zeroed<float>(bands.approximation.size() + bands.details.size());
+  auto out = Buffer<float>::zeroed(bands.approximation.size() + bands.details.size());
   if (!out) return out;
   if (auto s = step.execute_inverse(bands.approximation, bands.details, out.value()); !s) {
     return s.error();
@@ -145,7 +149,7 @@ TResult<std::vector<float>> lifting_idwt(const DwtInverseExecutor<float>& step,
   return out;
 }
 
-TResult<std::vector<float>> lifting_multi_idwt(const LiftingDwtExecutor& step,
+TResult<Buffer<float>> lifting_multi_idwt(const LiftingDwtExecutor& step,
                                                const MultiDwtRef<float>& bands,
                                                std::uint64_t shortest_input) {
   if (bands.details.empty() || bands.approximation.empty()) {
@@ -164,10 +168,10 @@ TResult<std::vector<float>> lifting_multi_idwt(const LiftingDwtExecutor& step,
     }
     total += m;
   }
-  auto out = allocate_zeroed<float>(total);
+  auto out = Buffer<float>::zeroed(total);
   if (!out) return out;
-  std::vector<float> work;
-  if (auto s = try_resize(work, step.inverse_work_length(total)); !s) return s.error();
+  auto work = Buffer<float>::for_overwrite(step.inverse_work_length(total));
+  if (!work) return std::move(work).error();
   // Every level works on the top of the one output buffer, where the level
   // below left its result (see LiftingDwtExecutor).
   float* y = out.value().data();
@@ -176,7 +180,8 @@ TResult<std::vector<float>> lifting_multi_idwt(const LiftingDwtExecutor& step,
   std::uint64_t length = bands.approximation.size();
   for (std::size_t k = bands.details.size(); k-- > 0;) {
     length += bands.details[k].size();
-    step.inverse_in_place(y + (total - length), bands.details[k].data(), length, work.data());
+    step.inverse_in_place(y + (total - length), bands.details[k].data(), length,
+                          work.value().data());
   }
   return out;
 }

@@ -44,9 +44,9 @@ Status lifting_execute_inverse(const LiftingDwtExecutor& step,
                                std::span<const float> approximation,
                                std::span<const float> details, std::span<float> output,
                                std::uint64_t shortest_input);
-TResult<std::vector<float>> lifting_idwt(const DwtInverseExecutor<float>& step,
+TResult<Buffer<float>> lifting_idwt(const DwtInverseExecutor<float>& step,
                                          const DwtRef<float>& bands);
-TResult<std::vector<float>> lifting_multi_idwt(const LiftingDwtExecutor& step,
+TResult<Buffer<float>> lifting_multi_idwt(const LiftingDwtExecutor& step,
                                                const MultiDwtRef<float>& bands,
                                                std::uint64_t shortest_input);
 
@@ -99,10 +99,10 @@ class LiftingExecutor : public LiftingDwtExecutor {
                                      std::uint64_t levels) const final {
     return lifting_multi_dwt(*this, signal, levels, kShortestInput);
   }
-  TResult<std::vector<float>> idwt(const DwtRef<float>& bands) const final {
+  TResult<Buffer<float>> idwt(const DwtRef<float>& bands) const final {
     return lifting_idwt(*this, bands);
   }
-  TResult<std::vector<float>> multi_idwt(const MultiDwtRef<float>& bands) const final {
+  TResult<Buffer<float>> multi_idwt(const MultiDwtRef<float>& bands) const final {
     return lifting_multi_idwt(*this, bands, kShortestInput);
   }
 };

@@ -49,7 +49,8 @@ Status NTapsBank::execute_forward(std::span<const float> input, std::span<float>
       !s) {
     return s;
   }
-  auto scratch = allocate_zeroed<float>(required_scratch_size(input.size()));
+  // The arena writer fills every element of the arena.
+  auto scratch = Buffer<float>::for_overwrite(required_scratch_size(input.size()));
   if (!scratch) return fail(std::move(scratch).error());
   return execute_forward_with_scratch(input, approximation, details, scratch.value());
 }

@@ -111,6 +111,57 @@ TEST(CompletedDwtExecutor, MultiIdwtCutsEveryLevelButTheFinest) {
   EXPECT_EQ(middle.value().size(), 54u);
 }
 
+// multi_dwt lends one padded working copy to every level of a generic bank,
+// and multi_idwt rebuilds the levels in two buffers taking turns (cleared
+// between uses); each must match the levels taken one at a time exactly, for
+// even and odd level counts and for fixed and generic banks.
+struct ChainCase {
+  DaubechiesFamily family;
+  std::uint64_t levels;
+};
+
+class CompletedChain : public ::testing::TestWithParam<ChainCase> {};
+
+TEST_P(CompletedChain, MultiLevelCallsMatchSingleLevelSteps) {
+  const ChainCase c = GetParam();
+  const auto e = std::make_shared<const CompletedDwtExecutor>(
+      make_filter_bank(make_dwt_factory(KernelPath::Portable), daubechies_table(c.family),
+                       BorderMode::Wrap));
+  const std::vector<float> x = random_signal(1001, static_cast<std::uint32_t>(c.levels));
+  auto m = e->multi_dwt(x, c.levels);
+  ASSERT_TRUE(m.ok()) << render(m.error());
+  ASSERT_EQ(m.value().levels.size(), c.levels);
+  std::vector<float> input = x;
+  for (std::uint64_t k = 0; k < c.levels; ++k) {
+    auto one = e->dwt(input, 1);
+    ASSERT_TRUE(one.ok());
+    EXPECT_EQ(one.value().approximations, m.value().levels[k].approximations) << k;
+    EXPECT_EQ(one.value().details, m.value().levels[k].details) << k;
+    input.assign(one.value().approximations.begin(), one.value().approximations.end());
+  }
+  const auto& deepest = m.value().levels.back().approximations;
+  std::vector<float> y(deepest.begin(), deepest.end());
+  for (std::uint64_t k = c.levels; k-- > 0;) {
+    const auto& details = m.value().levels[k].details;
+    auto step = e->idwt({std::span<const float>(y).first(details.size()), details});
+    ASSERT_TRUE(step.ok()) << render(step.error());
+    y.assign(step.value().begin(), step.value().end());
+  }
+  auto all = e->multi_idwt(pyramid(m.value()));
+  ASSERT_TRUE(all.ok()) << render(all.error());
+  EXPECT_EQ(all.value(), y);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Banks, CompletedChain,
+    ::testing::Values(ChainCase{DaubechiesFamily::Db4, 1}, ChainCase{DaubechiesFamily::Db4, 4},
+                      ChainCase{DaubechiesFamily::Db4, 5}, ChainCase{DaubechiesFamily::Db7, 4},
+                      ChainCase{DaubechiesFamily::Db7, 5}),
+    [](const ::testing::TestParamInfo<ChainCase>& param) {
+      return std::string(param.param.family == DaubechiesFamily::Db4 ? "db4" : "db7") + "_" +
+             std::to_string(param.param.levels) + "_levels";
+    });
+
 TEST(CompletedDwtExecutor, InverseFailures) {
   const auto e = db4();
   const std::vector<float> a(53, 1.0f), d(52, 1.0f), empty;

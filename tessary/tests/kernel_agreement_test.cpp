@@ -353,7 +353,7 @@ MultiDwtRef<float> pyramid(const MultiDwt<float>& m) {
   return r;
 }
 
-float max_difference(const std::vector<float>& a, const std::vector<float>& b) {
+float max_difference(std::span<const float> a, std::span<const float> b) {
   float worst = 0.0f;
   for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
     worst = std::max(worst, std::fabs(a[i] - b[i]));

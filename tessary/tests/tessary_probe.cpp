@@ -78,7 +78,8 @@ int forward(const tessary::DwtExecutor<float>& e, unsigned long levels, const st
   auto m = e.multi_dwt(x, levels);
   if (!m.ok()) return std::cerr << tessary::render(m.error()) << "\n", 1;
   const auto& bands = m.value().levels;
-  std::vector<float> data(bands.back().approximations);
+  std::vector<float> data(bands.back().approximations.begin(),
+                          bands.back().approximations.end());
   std::vector<std::size_t> lengths = {bands.back().approximations.size()};
   for (auto level = bands.rbegin(); level != bands.rend(); ++level) {
     data.insert(data.end(), level->details.begin(), level->details.end());
@@ -109,7 +110,7 @@ int inverse(const tessary::DwtExecutor<float>& e, const std::string& in, const s
   }
   auto y = e.multi_idwt(r);
   if (!y.ok()) return std::cerr << tessary::render(y.error()) << "\n", 1;
-  if (!write_floats(out, y.value())) return std::cerr << "cannot write " << out << "\n", 1;
+  if (!write_floats(out, std::vector<float>(y.value().begin(), y.value().end()))) return std::cerr << "cannot write " << out << "\n", 1;
   return 0;
 }
 

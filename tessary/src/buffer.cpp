@@ -1,0 +1,71 @@
+#include "buffer.h"
+
+#include <cstdlib>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace tessary {
+namespace {
+
+#if defined(__linux__) && defined(MAP_ANONYMOUS)
+// A private anonymous mapping of `bytes` (a multiple of kHugePageBytes) at a
+// kHugePageBytes boundary, so that every 2 MiB of it can be one huge page:
+// the kernel only backs aligned 2 MiB ranges that way. The mapping is asked
+// one huge page longer and trimmed at both ends.
+void* map_aligned(std::uint64_t bytes) noexcept {
+  const std::uint64_t asked = bytes + kHugePageBytes;
+  void* raw = mmap(nullptr, asked, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const auto start = reinterpret_cast<std::uintptr_t>(raw);
+  const std::uintptr_t aligned = (start + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+  const std::uint64_t head = aligned - start;
+  const std::uint64_t tail = asked - head - bytes;
+  if (head > 0) munmap(raw, head);
+  if (tail > 0) munmap(reinterpret_cast<void*>(aligned + bytes), tail);
+  void* block = reinterpret_cast<void*>(aligned);
+#if defined(MADV_HUGEPAGE)
+  // Advice only: where huge pages are off or scarce the range keeps small pages.
+  madvise(block, bytes, MADV_HUGEPAGE);
+#endif
+  return block;
+}
+#define TESSARY_HAS_HUGE_MAPPINGS 1
+#endif
+
+}  // namespace
+
+RawBlock allocate_block(std::uint64_t bytes, bool zeroed) noexcept {
+  RawBlock block;
+  if (bytes == 0) bytes = 1;
+#if defined(TESSARY_HAS_HUGE_MAPPINGS)
+  // The sum below cannot wrap: no address space comes near 2^64 bytes.
+  if (bytes >= kLargeBufferBytes && bytes <= (std::uint64_t{1} << 62)) {
+    const std::uint64_t rounded = (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+    if (void* p = map_aligned(rounded)) {
+      // Fresh anonymous pages read as zero.
+      return RawBlock{p, rounded, rounded, true};
+    }
+    return block;
+  }
+#endif
+  if (bytes > std::numeric_limits<std::size_t>::max()) return block;
+  void* p = zeroed ? std::calloc(1, static_cast<std::size_t>(bytes))
+                   : std::malloc(static_cast<std::size_t>(bytes));
+  if (p == nullptr) return block;
+  return RawBlock{p, bytes, 0, zeroed};
+}
+
+void release_block(const RawBlock& block) noexcept {
+  if (block.data == nullptr) return;
+#if defined(TESSARY_HAS_HUGE_MAPPINGS)
+  if (block.mapped_bytes > 0) {
+    munmap(block.data, block.mapped_bytes);
+    return;
+  }
+#endif
+  std::free(block.data);
+}
+
+}  // namespace tessary

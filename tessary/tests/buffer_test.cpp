@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <vector>
+
+#include "buffer.h"
+
+namespace tessary {
+namespace {
+
+// Element counts on both sides of the huge-page threshold, and one spanning
+// several huge pages with a partial last one.
+constexpr std::uint64_t kFloatsAtThreshold = kLargeBufferBytes / sizeof(float);
+const std::uint64_t kCounts[] = {1, 1000, kFloatsAtThreshold - 1, kFloatsAtThreshold,
+                                 3 * kHugePageBytes / sizeof(float) + 5};
+
+class BufferSizes : public ::testing::TestWithParam<std::uint64_t> {};
+
+TEST_P(BufferSizes, ZeroedBuffersReadZeroAndLargeOnesSitOnHugePageBoundaries) {
+  const std::uint64_t n = GetParam();
+  auto b = Buffer<float>::zeroed(n);
+  ASSERT_TRUE(b.ok());
+  ASSERT_EQ(b.value().size(), n);
+  EXPECT_GE(b.value().capacity(), n);
+  for (std::uint64_t i = 0; i < n; ++i) ASSERT_EQ(b.value()[i], 0.0f) << i;
+  if (n * sizeof(float) >= kLargeBufferBytes) {
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b.value().data()) % kHugePageBytes, 0u);
+  }
+}
+
+// Elements a shrink cut off must not come back when the buffer grows again,
+// within its capacity or into a new block.
+TEST_P(BufferSizes, GrowingAfterAShrinkKeepsThePrefixAndZeroesTheRest) {
+  const std::uint64_t n = GetParam();
+  auto made = Buffer<float>::for_overwrite(n);
+  ASSERT_TRUE(made.ok());
+  Buffer<float> b = std::move(made).value();
+  std::iota(b.begin(), b.end(), 1.0f);
+  const std::uint64_t kept = n / 2;
+  ASSERT_TRUE(b.resize(kept).ok());
+  const float* before = b.data();
+  ASSERT_TRUE(b.resize(n).ok());
+  EXPECT_EQ(b.data(), before);  // within the capacity: nothing moves
+  for (std::uint64_t i = 0; i < n; ++i) {
+    ASSERT_EQ(b[i], i < kept ? static_cast<float>(i + 1) : 0.0f) << i;
+  }
+  std::iota(b.begin(), b.end(), 1.0f);
+  ASSERT_TRUE(b.resize(kept).ok());
+  const std::uint64_t bigger = b.capacity() + 3;
+  ASSERT_TRUE(b.resize(bigger).ok());
+  ASSERT_EQ(b.size(), bigger);
+  for (std::uint64_t i = 0; i < bigger; ++i) {
+    ASSERT_EQ(b[i], i < kept ? static_cast<float>(i + 1) : 0.0f) << i;
+  }
+}
+
+// A buffer reused for a smaller or larger zeroed result is all zeroes,
+// whatever it held before; it stays in place while it fits.
+TEST_P(BufferSizes, AssignZeroesClearsWhatWasWritten) {
+  const std::uint64_t n = GetParam();
+  auto made = Buffer<float>::zeroed(n / 2, n);
+  ASSERT_TRUE(made.ok());
+  Buffer<float> b = std::move(made).value();
+  ASSERT_GE(b.capacity(), n);
+  std::fill(b.begin(), b.end(), 7.0f);
+  const float* before = b.data();
+  ASSERT_TRUE(b.assign_zeroes(n).ok());
+  EXPECT_EQ(b.data(), before);
+  ASSERT_EQ(b.size(), n);
+  for (std::uint64_t i = 0; i < n; ++i) ASSERT_EQ(b[i], 0.0f) << i;
+  std::fill(b.begin(), b.end(), 7.0f);
+  ASSERT_TRUE(b.assign_zeroes(n / 3).ok());
+  for (std::uint64_t i = 0; i < n / 3; ++i) ASSERT_EQ(b[i], 0.0f) << i;
+  ASSERT_TRUE(b.assign_zeroes(b.capacity() + 1).ok());
+  for (std::uint64_t i = 0; i < b.size(); ++i) ASSERT_EQ(b[i], 0.0f) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, BufferSizes, ::testing::ValuesIn(kCounts),
+                         [](const ::testing::TestParamInfo<std::uint64_t>& param) {
+                           return "floats_" + std::to_string(param.param);
+                         });
+
+TEST(Buffer, ImpossibleSizesFailAsValuesWithTheBytesAskedFor) {
+  auto mapped = Buffer<float>::for_overwrite(std::uint64_t{1} << 60);
+  ASSERT_FALSE(mapped.ok());
+  EXPECT_EQ(mapped.error(), make_error(TessaryErrorKind::AllocationFailed, std::uint64_t{1} << 62));
+  auto wrapping = Buffer<float>::zeroed(std::uint64_t{1} << 63);
+  ASSERT_FALSE(wrapping.ok());
+  EXPECT_EQ(wrapping.error().kind, TessaryErrorKind::AllocationFailed);
+  Buffer<std::uint8_t> small;
+  const Status grown = small.resize(std::uint64_t{1} << 63);
+  ASSERT_FALSE(grown.ok());
+  EXPECT_EQ(grown.error(), make_error(TessaryErrorKind::AllocationFailed, std::uint64_t{1} << 63));
+  EXPECT_TRUE(small.empty());
+}
+
+TEST(Buffer, MovesHandOverTheBlockAndEmptyBuffersCompareByContents) {
+  auto made = Buffer<std::int16_t>::for_overwrite(3);
+  ASSERT_TRUE(made.ok());
+  Buffer<std::int16_t> a = std::move(made).value();
+  a[0] = 1;
+  a[1] = -2;
+  a[2] = 3;
+  const std::int16_t* block = a.data();
+  Buffer<std::int16_t> b = std::move(a);
+  EXPECT_EQ(b.data(), block);
+  EXPECT_TRUE(a.empty());  // NOLINT(bugprone-use-after-move): moved-from state is specified
+  EXPECT_EQ(b, (std::vector<std::int16_t>{1, -2, 3}));
+  EXPECT_FALSE(b == (std::vector<std::int16_t>{1, -2}));
+  EXPECT_EQ(Buffer<std::int16_t>(), std::vector<std::int16_t>{});
+}
+
+}  // namespace
+}  // namespace tessary
