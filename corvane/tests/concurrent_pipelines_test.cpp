@@ -21,7 +21,7 @@
 namespace corvane {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = tessary::Buffer<std::uint8_t>;
 
 constexpr int kThreads = 8;
 constexpr int kRounds = 3;
@@ -31,7 +31,7 @@ struct Job {
   std::vector<double> wide;  // when non-empty, compressed instead of `signal`
   CompressionOptions options;
   Bytes container;             // single-threaded result
-  std::vector<float> decoded;  // single-threaded result
+  tessary::Buffer<float> decoded;  // single-threaded result
 };
 
 std::vector<float> signal_of(std::size_t n, unsigned seed) {
@@ -79,7 +79,7 @@ std::vector<Job> make_jobs() {
   return jobs;
 }
 
-bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
+bool same_bits(const tessary::Buffer<float>& a, const tessary::Buffer<float>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
 }
 
@@ -124,19 +124,19 @@ TEST(ConcurrentPipelines, ManyThreadsReproduceTheSingleThreadedBytesAndSamples) 
 TEST(ConcurrentPipelines, DamagedContainersFailTheSameWayOnEveryThread) {
   const std::vector<Job> jobs = make_jobs();
   ASSERT_FALSE(jobs.empty());
-  std::vector<Bytes> damaged;
+  using Copy = std::vector<std::uint8_t>;
+  std::vector<Copy> damaged;
   for (const Job& job : jobs) {
-    Bytes truncated(job.container.begin(), job.container.end() - 1);
-    damaged.push_back(truncated);
-    Bytes body = job.container;
+    damaged.emplace_back(job.container.begin(), job.container.end() - 1);
+    Copy body(job.container.begin(), job.container.end());
     for (std::size_t i = kHeaderLen; i < body.size(); i += 3) body[i] ^= 0x5A;
     damaged.push_back(body);
-    Bytes levels = job.container;
+    Copy levels(job.container.begin(), job.container.end());
     levels[12] = 10;
     damaged.push_back(levels);
   }
   std::vector<std::string> expected;
-  for (const Bytes& b : damaged) {
+  for (const Copy& b : damaged) {
     auto r = decompress(b);
     expected.push_back(r.ok() ? std::to_string(r.value().size()) : r.error().render());
   }
