@@ -1,6 +1,8 @@
 #include "buffer.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -32,6 +34,59 @@ void* map_aligned(std::uint64_t bytes) noexcept {
   return block;
 }
 #define TESSARY_HAS_HUGE_MAPPINGS 1
+
+// Recently released mappings, kept for the next large buffers. A loop of
+// calls on signals of one size then reuses the same huge pages instead of
+// having the kernel clear new ones (and map and unmap them) on every call,
+// as glibc's heap does for smaller blocks. Bounded in count and bytes; what
+// does not fit is unmapped at once.
+constexpr std::size_t kCachedMappings = 8;
+constexpr std::uint64_t kCachedBytes = std::uint64_t{32} << 20;
+
+struct MappingCache {
+  std::mutex lock;
+  RawBlock blocks[kCachedMappings];
+  std::uint64_t bytes = 0;
+};
+
+MappingCache& mapping_cache() {
+  // Never destroyed: buffers may be released during static destruction.
+  static MappingCache* const cache = new MappingCache;
+  return *cache;
+}
+
+// The smallest kept mapping of at least `bytes`, or an empty block.
+RawBlock take_cached(std::uint64_t bytes) noexcept {
+  MappingCache& cache = mapping_cache();
+  const std::lock_guard<std::mutex> guard(cache.lock);
+  RawBlock* best = nullptr;
+  for (RawBlock& b : cache.blocks) {
+    if (b.data != nullptr && b.mapped_bytes >= bytes &&
+        (best == nullptr || b.mapped_bytes < best->mapped_bytes)) {
+      best = &b;
+    }
+  }
+  if (best == nullptr) return RawBlock{};
+  const RawBlock taken = *best;
+  *best = RawBlock{};
+  cache.bytes -= taken.mapped_bytes;
+  return taken;
+}
+
+bool keep_cached(const RawBlock& block) noexcept {
+  MappingCache& cache = mapping_cache();
+  const std::lock_guard<std::mutex> guard(cache.lock);
+  if (cache.bytes + block.mapped_bytes > kCachedBytes) return false;
+  for (RawBlock& b : cache.blocks) {
+    if (b.data == nullptr) {
+      b = block;
+      b.zeroed = false;  // it has been written
+      cache.bytes += block.mapped_bytes;
+      return true;
+    }
+  }
+  return false;
+}
 #endif
 
 }  // namespace
@@ -43,6 +98,12 @@ RawBlock allocate_block(std::uint64_t bytes, bool zeroed) noexcept {
   // The sum below cannot wrap: no address space comes near 2^64 bytes.
   if (bytes >= kLargeBufferBytes && bytes <= (std::uint64_t{1} << 62)) {
     const std::uint64_t rounded = (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+    if (RawBlock kept = take_cached(rounded); kept.data != nullptr) {
+      // Only the bytes asked for are cleared; the block stays marked as
+      // written, so its Buffer clears the rest before handing it out.
+      if (zeroed) std::memset(kept.data, 0, static_cast<std::size_t>(bytes));
+      return kept;
+    }
     if (void* p = map_aligned(rounded)) {
       // Fresh anonymous pages read as zero.
       return RawBlock{p, rounded, rounded, true};
@@ -61,7 +122,7 @@ void release_block(const RawBlock& block) noexcept {
   if (block.data == nullptr) return;
 #if defined(TESSARY_HAS_HUGE_MAPPINGS)
   if (block.mapped_bytes > 0) {
-    munmap(block.data, block.mapped_bytes);
+    if (!keep_cached(block)) munmap(block.data, block.mapped_bytes);
     return;
   }
 #endif

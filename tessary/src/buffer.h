@@ -7,7 +7,9 @@
 // therefore mapped on their own, 2 MiB-aligned and rounded up to 2 MiB, and
 // marked for huge pages, so that one fault brings in 2 MiB. Where the system
 // offers no huge pages (or refuses them) the mapping simply stays in small
-// pages; smaller buffers come from the ordinary heap.
+// pages; smaller buffers come from the ordinary heap. A few released
+// mappings (at most 32 MiB) are kept for reuse, so that a loop of calls does
+// not have the kernel clear fresh pages every time.
 //
 // A Buffer holds trivially copyable elements, knows whether its spare
 // capacity is still the zeroes a fresh mapping comes with (so zeroing it is

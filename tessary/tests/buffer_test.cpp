@@ -77,6 +77,32 @@ TEST_P(BufferSizes, AssignZeroesClearsWhatWasWritten) {
   for (std::uint64_t i = 0; i < b.size(); ++i) ASSERT_EQ(b[i], 0.0f) << i;
 }
 
+// Released large blocks are handed out again; whatever they held must not
+// show through a zeroed buffer or a buffer's growth.
+TEST_P(BufferSizes, ReusedBlocksComeBackCleared) {
+  const std::uint64_t n = GetParam();
+  for (int round = 0; round < 3; ++round) {
+    {
+      auto used = Buffer<float>::for_overwrite(n + 2 * kHugePageBytes / sizeof(float));
+      ASSERT_TRUE(used.ok());
+      std::fill(used.value().begin(), used.value().end(), 9.0f);
+      auto other = Buffer<float>::for_overwrite(n);
+      ASSERT_TRUE(other.ok());
+      std::fill(other.value().begin(), other.value().end(), 8.0f);
+    }
+    auto b = Buffer<float>::zeroed(n);
+    ASSERT_TRUE(b.ok());
+    for (std::uint64_t i = 0; i < n; ++i) ASSERT_EQ(b.value()[i], 0.0f) << i;
+    ASSERT_TRUE(b.value().resize(b.value().capacity()).ok());
+    for (std::uint64_t i = 0; i < b.value().size(); ++i) ASSERT_EQ(b.value()[i], 0.0f) << i;
+    auto grown = Buffer<float>::for_overwrite(1);
+    ASSERT_TRUE(grown.ok());
+    grown.value()[0] = 1.0f;
+    ASSERT_TRUE(grown.value().resize(n + 1).ok());
+    for (std::uint64_t i = 1; i <= n; ++i) ASSERT_EQ(grown.value()[i], 0.0f) << i;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Counts, BufferSizes, ::testing::ValuesIn(kCounts),
                          [](const ::testing::TestParamInfo<std::uint64_t>& param) {
                            return "floats_" + std::to_string(param.param);
