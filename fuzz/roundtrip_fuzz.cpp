@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((b2 >> k) & 1) samples[(k * 7919 + b0) % samples.size()] = kSpecials[k];
   }
 
-  corvane::CResult<std::vector<std::uint8_t>> container =
+  corvane::CResult<tessary::Buffer<std::uint8_t>> container =
       corvane::CorvaneError::invalid_header();
   if (as_double) {
     const std::vector<double> wide(samples.begin(), samples.end());
