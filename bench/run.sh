@@ -5,6 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Google Benchmark for the C++ binary, from Debian's archive.
+if ! dpkg -s libbenchmark-dev >/dev/null 2>&1; then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq libbenchmark-dev >/dev/null
+fi
+
 [ -x .venv-bench/bin/python ] || python3 -m venv .venv-bench
 .venv-bench/bin/pip install -q -r bench/requirements.txt
 CMAKE_BUILD_PARALLEL_LEVEL=2 .venv-bench/bin/pip install -q \
