@@ -79,8 +79,11 @@ class Buffer {
   static TResult<Buffer> zeroed(std::uint64_t count, std::uint64_t capacity = 0) {
     return make(count, std::max(count, capacity), true);
   }
-  // `count` elements the caller overwrites before reading them.
-  static TResult<Buffer> for_overwrite(std::uint64_t count) { return make(count, count, false); }
+  // `count` elements the caller overwrites before reading them, with room
+  // for at least `capacity` without moving.
+  static TResult<Buffer> for_overwrite(std::uint64_t count, std::uint64_t capacity = 0) {
+    return make(count, std::max(count, capacity), false);
+  }
 
   // Keeps the first min(size, count) elements; new elements are 0. Shrinking
   // never moves the data; growing beyond the capacity moves it to a new block.
@@ -116,6 +119,21 @@ class Buffer {
     const std::uint64_t dirty = std::max(dirty_end_, size_);
     if (count > 0 && dirty > 0) std::memset(data(), 0, std::min(count, dirty) * sizeof(T));
     dirty_end_ = dirty;
+    size_ = count;
+    return {};
+  }
+
+  // `count` elements the caller overwrites before reading them, in place of
+  // the contents (which are not kept); the block moves only when it is too
+  // small.
+  Status assign_for_overwrite(std::uint64_t count) {
+    if (count > capacity()) {
+      auto fresh = for_overwrite(count);
+      if (!fresh) return std::move(fresh).error();
+      *this = std::move(fresh).value();
+      return {};
+    }
+    dirty_end_ = std::max({dirty_end_, size_, count});
     size_ = count;
     return {};
   }

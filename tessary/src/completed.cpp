@@ -6,7 +6,20 @@
 namespace tessary {
 
 CompletedDwtExecutor::CompletedDwtExecutor(IncompleteDwtExecutorHandle<float> bank)
-    : bank_(std::move(bank)), filter_length_(bank_->filter_length()) {}
+    : bank_(std::move(bank)),
+      filter_length_(bank_->filter_length()),
+      overwriting_(dynamic_cast<const OverwritingSynthesis*>(bank_.get())) {}
+
+Status CompletedDwtExecutor::synthesise(std::span<const float> approximation,
+                                        std::span<const float> details, Buffer<float>& output,
+                                        std::uint64_t length) const {
+  if (overwriting_ != nullptr) {
+    if (auto s = output.assign_for_overwrite(length); !s) return s;
+    return overwriting_->execute_inverse_overwriting(approximation, details, output);
+  }
+  if (auto s = output.assign_zeroes(length); !s) return s;
+  return bank_->execute_inverse(approximation, details, output);
+}
 
 Status CompletedDwtExecutor::execute_forward(std::span<const float> input,
                                              std::span<float> approximation,
@@ -121,9 +134,8 @@ TResult<Buffer<float>> CompletedDwtExecutor::idwt(const DwtRef<float>& bands) co
   const std::uint64_t a = bands.approximation.size();
   const std::uint64_t d = bands.details.size();
   if (a != d) return make_error(TessaryErrorKind::ApproxDetailsSizeMismatch, a, d);
-  auto out = Buffer<float>::zeroed(bank_->idwt_size(a, a));
-  if (!out) return out;
-  if (auto s = bank_->execute_inverse(bands.approximation, bands.details, out.value()); !s) {
+  Buffer<float> out;
+  if (auto s = synthesise(bands.approximation, bands.details, out, bank_->idwt_size(a, a)); !s) {
     return fail(std::move(s).error());
   }
   return out;
@@ -137,8 +149,7 @@ TResult<Buffer<float>> CompletedDwtExecutor::multi_idwt(
   // Level k is rebuilt from the first details[k].size() samples of level
   // k + 1's result. Two buffers take turns: level 0 lands in `even` (sized
   // for it from the start), level 1 in `odd`, and every level reads the
-  // other buffer than the one it writes. The bank adds into its output, so
-  // a buffer is cleared before reuse, only as far as it was written.
+  // other buffer than the one it writes.
   const std::size_t count = bands.details.size();
   const auto planned = [&](std::size_t k) -> std::uint64_t {
     const std::uint64_t m = bands.details[k].size();
@@ -163,13 +174,11 @@ TResult<Buffer<float>> CompletedDwtExecutor::multi_idwt(
     const std::uint64_t length = bank_->idwt_size(m, m);
     Buffer<float>& out = k % 2 == 0 ? even : odd;
     if (out.capacity() == 0) {
-      auto made = Buffer<float>::zeroed(length, planned(k % 2));
+      auto made = Buffer<float>::for_overwrite(0, planned(k % 2));
       if (!made) return fail(std::move(made).error());
       out = std::move(made).value();
-    } else if (auto s = out.assign_zeroes(length); !s) {
-      return fail(std::move(s).error());
     }
-    if (auto s = bank_->execute_inverse(approximation, details, out); !s) {
+    if (auto s = synthesise(approximation, details, out, length); !s) {
       return fail(std::move(s).error());
     }
     approximation = out;

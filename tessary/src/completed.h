@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dwt_executor.h"
+#include "wavelet_taps.h"
 
 namespace tessary {
 
@@ -47,8 +48,16 @@ class CompletedDwtExecutor final : public DwtExecutor<float> {
   TResult<Dwt<float>> one_level(std::span<const float> signal,
                                 std::span<float> scratch = {}) const;
 
+  // Writes one level's synthesis into `output`, which holds `length`
+  // elements afterwards: written over by banks that can, added into a
+  // cleared output by the others.
+  Status synthesise(std::span<const float> approximation, std::span<const float> details,
+                    Buffer<float>& output, std::uint64_t length) const;
+
   IncompleteDwtExecutorHandle<float> bank_;
   std::uint64_t filter_length_;
+  // The bank's overwriting synthesis, or null when it only adds.
+  const OverwritingSynthesis* overwriting_;
 };
 
 }  // namespace tessary

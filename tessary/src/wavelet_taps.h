@@ -116,13 +116,16 @@ inline float dot(const float* coefficients, const float* window, Count taps) {
 // and q + L/2 - 1 <= m - 1 for every output, so no term falls outside the
 // bands and no output needs a bounds test. Applying the terms in ascending t
 // (= ascending j) to a register keeps the scatter's exact order of additions.
-template <class Count>
+//
+// With kOverwrite the outputs start from +0 instead of their old values: the
+// bits a zero-filled output would end with, without clearing it first.
+template <bool kOverwrite = false, class Count>
 void overlap_add(const float* h, const float* g, Count taps, const float* approximation,
                  const float* details, float* out, std::uint64_t out_length) {
   const std::uint64_t half = taps.value / 2;
   for (std::uint64_t q = 0; q < out_length / 2; ++q) {
-    float even = out[2 * q];
-    float odd = out[2 * q + 1];
+    float even = kOverwrite ? 0.0f : out[2 * q];
+    float odd = kOverwrite ? 0.0f : out[2 * q + 1];
     const float* a = approximation + q;
     const float* d = details + q;
     for (std::uint64_t t = 0; t < half; ++t) {
@@ -135,7 +138,27 @@ void overlap_add(const float* h, const float* g, Count taps, const float* approx
   }
 }
 
+// How a synthesis body treats its output: adds into it (the public
+// operation's contract), or writes over it as if it had been zero-filled.
+enum class Synthesis { AddInto, Overwrite };
+
 }  // namespace taps
+
+// Banks that can write their synthesis over an output they do not read. The
+// multi-level inverse uses it to skip clearing each level's output (a pass
+// over memory as long as the synthesis itself); the public operation keeps
+// its add-into contract.
+class OverwritingSynthesis {
+ public:
+  // What execute_inverse leaves in a zero-filled `output`, bit for bit, with
+  // the same checks and errors; `output`'s old contents are never read.
+  virtual Status execute_inverse_overwriting(std::span<const float> approximation,
+                                             std::span<const float> details,
+                                             std::span<float> output) const = 0;
+
+ protected:
+  ~OverwritingSynthesis() = default;
+};
 
 // What every fixed-length bank shares, whatever evaluates its sums: the
 // sizes, the checks in their order, the edge windows and the stored filters,
@@ -148,7 +171,7 @@ void overlap_add(const float* h, const float* g, Count taps, const float* approx
 //   execute_inverse_impl  the synthesis of out_length / 2 output pairs.
 // They run only after the checks passed, so a failed call writes nothing.
 template <std::size_t L, std::size_t S>
-class PaddedTapsBank : public IncompleteDwtExecutor<float> {
+class PaddedTapsBank : public IncompleteDwtExecutor<float>, public OverwritingSynthesis {
   static_assert(L >= 2 && L % 2 == 0 && S >= L, "filter banks have an even number of taps");
 
  public:
@@ -188,7 +211,17 @@ class PaddedTapsBank : public IncompleteDwtExecutor<float> {
                          std::span<float> output) const final {
     const std::uint64_t m = approximation.size();
     if (auto s = taps::check_inverse(m, details.size(), output.size(), L); !s) return s;
-    execute_inverse_impl(approximation.data(), details.data(), output.data(), output.size() / 2);
+    execute_inverse_impl(approximation.data(), details.data(), output.data(), output.size() / 2,
+                         taps::Synthesis::AddInto);
+    return {};
+  }
+  Status execute_inverse_overwriting(std::span<const float> approximation,
+                                     std::span<const float> details,
+                                     std::span<float> output) const final {
+    const std::uint64_t m = approximation.size();
+    if (auto s = taps::check_inverse(m, details.size(), output.size(), L); !s) return s;
+    execute_inverse_impl(approximation.data(), details.data(), output.data(), output.size() / 2,
+                         taps::Synthesis::Overwrite);
     return {};
   }
   std::uint64_t idwt_size(std::uint64_t approximation_length, std::uint64_t) const final {
@@ -216,9 +249,11 @@ class PaddedTapsBank : public IncompleteDwtExecutor<float> {
 
  private:
   virtual void execute_forward_impl(const taps::Run (&runs)[3]) const = 0;
-  // Adds the synthesis into out[0 .. 2 pairs), pairs = m - L/2 + 1.
+  // The synthesis into out[0 .. 2 pairs), pairs = m - L/2 + 1, added or
+  // written over as `how` says.
   virtual void execute_inverse_impl(const float* approximation, const float* details,
-                                    float* out, std::uint64_t pairs) const = 0;
+                                    float* out, std::uint64_t pairs,
+                                    taps::Synthesis how) const = 0;
 
   BorderMode mode_;
   Stored low_pass_;
@@ -246,9 +281,15 @@ class FixedTapsBank final : public PaddedTapsBank<L, L> {
     }
   }
   void execute_inverse_impl(const float* approximation, const float* details, float* out,
-                            std::uint64_t pairs) const override {
-    taps::overlap_add(this->low_pass().data(), this->high_pass().data(), taps::FixedCount<L>{},
-                      approximation, details, out, 2 * pairs);
+                            std::uint64_t pairs, taps::Synthesis how) const override {
+    const float* h = this->low_pass().data();
+    const float* g = this->high_pass().data();
+    if (how == taps::Synthesis::Overwrite) {
+      taps::overlap_add<true>(h, g, taps::FixedCount<L>{}, approximation, details, out, 2 * pairs);
+    } else {
+      taps::overlap_add<false>(h, g, taps::FixedCount<L>{}, approximation, details, out,
+                               2 * pairs);
+    }
   }
 };
 

@@ -203,7 +203,7 @@ TESSARY_TARGET_AVX2_FMA void analysis(const float* h, const float* g, const taps
 // by unaligned band loads, interleaved and added to out[2q .. 2q + 16).
 // Two blocks per step share the broadcast coefficients; the pairs left over
 // take the same arithmetic one at a time.
-template <std::size_t L, std::size_t kBlocks>
+template <std::size_t L, std::size_t kBlocks, bool kOverwrite>
 TESSARY_TARGET_AVX2_FMA inline void synthesis_blocks(const float* h, const float* g,
                                                      const float* a, const float* d, float* out) {
   __m256 even[kBlocks];
@@ -227,19 +227,22 @@ TESSARY_TARGET_AVX2_FMA inline void synthesis_blocks(const float* h, const float
     const __m256 lo = _mm256_unpacklo_ps(even[b], odd[b]);
     const __m256 hi = _mm256_unpackhi_ps(even[b], odd[b]);
     float* p = out + 16 * b;
-    _mm256_storeu_ps(p, _mm256_add_ps(_mm256_loadu_ps(p), _mm256_permute2f128_ps(lo, hi, 0x20)));
-    _mm256_storeu_ps(p + 8,
-                     _mm256_add_ps(_mm256_loadu_ps(p + 8), _mm256_permute2f128_ps(lo, hi, 0x31)));
+    const __m256 old_lo = kOverwrite ? _mm256_setzero_ps() : _mm256_loadu_ps(p);
+    const __m256 old_hi = kOverwrite ? _mm256_setzero_ps() : _mm256_loadu_ps(p + 8);
+    _mm256_storeu_ps(p, _mm256_add_ps(old_lo, _mm256_permute2f128_ps(lo, hi, 0x20)));
+    _mm256_storeu_ps(p + 8, _mm256_add_ps(old_hi, _mm256_permute2f128_ps(lo, hi, 0x31)));
   }
 }
 
-template <std::size_t L>
+template <std::size_t L, bool kOverwrite>
 TESSARY_TARGET_AVX2_FMA void synthesis(const float* h, const float* g, const float* a,
                                        const float* d, float* out, std::uint64_t pairs) {
   std::uint64_t q = 0;
-  for (; q + 16 <= pairs; q += 16) synthesis_blocks<L, 2>(h, g, a + q, d + q, out + 2 * q);
+  for (; q + 16 <= pairs; q += 16) {
+    synthesis_blocks<L, 2, kOverwrite>(h, g, a + q, d + q, out + 2 * q);
+  }
   if (q + 8 <= pairs) {
-    synthesis_blocks<L, 1>(h, g, a + q, d + q, out + 2 * q);
+    synthesis_blocks<L, 1, kOverwrite>(h, g, a + q, d + q, out + 2 * q);
     q += 8;
   }
   for (; q < pairs; ++q) {
@@ -250,8 +253,8 @@ TESSARY_TARGET_AVX2_FMA void synthesis(const float* h, const float* g, const flo
       even = fused(h[k], a[q + t], fused(g[k], d[q + t], even));
       odd = fused(h[k + 1], a[q + t], fused(g[k + 1], d[q + t], odd));
     }
-    out[2 * q] += even;
-    out[2 * q + 1] += odd;
+    out[2 * q] = (kOverwrite ? 0.0f : out[2 * q]) + even;
+    out[2 * q + 1] = (kOverwrite ? 0.0f : out[2 * q + 1]) + odd;
   }
 }
 
@@ -268,9 +271,15 @@ void AvxFixedTapsBank<L>::execute_forward_impl(const taps::Run (&runs)[3]) const
 
 template <std::size_t L>
 void AvxFixedTapsBank<L>::execute_inverse_impl(const float* approximation, const float* details,
-                                               float* out, std::uint64_t pairs) const {
-  synthesis<L>(this->low_pass().data(), this->high_pass().data(), approximation, details, out,
-               pairs);
+                                               float* out, std::uint64_t pairs,
+                                               taps::Synthesis how) const {
+  const float* h = this->low_pass().data();
+  const float* g = this->high_pass().data();
+  if (how == taps::Synthesis::Overwrite) {
+    synthesis<L, true>(h, g, approximation, details, out, pairs);
+  } else {
+    synthesis<L, false>(h, g, approximation, details, out, pairs);
+  }
 }
 
 template class AvxFixedTapsBank<2>;

@@ -46,7 +46,7 @@ class AvxFixedTapsBank final : public PaddedTapsBank<L, stored_taps(L)> {
  private:
   void execute_forward_impl(const taps::Run (&runs)[3]) const override;
   void execute_inverse_impl(const float* approximation, const float* details, float* out,
-                            std::uint64_t pairs) const override;
+                            std::uint64_t pairs, taps::Synthesis how) const override;
 };
 
 extern template class AvxFixedTapsBank<2>;

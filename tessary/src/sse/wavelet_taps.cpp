@@ -162,7 +162,7 @@ TESSARY_TARGET_SSE42 void analysis(const float* h, const float* g, const taps::R
 // band loads, interleaved and added to out[2q .. 2q + 8). Two blocks per step
 // share the coefficients, broadcast once per call (hb, gb); the pairs left
 // over take the same arithmetic one at a time.
-template <std::size_t L, std::size_t kBlocks>
+template <std::size_t L, std::size_t kBlocks, bool kOverwrite>
 TESSARY_TARGET_SSE42 inline void synthesis_blocks(const __m128* hb, const __m128* gb,
                                                   const float* a, const float* d, float* out) {
   __m128 even[kBlocks];
@@ -180,12 +180,14 @@ TESSARY_TARGET_SSE42 inline void synthesis_blocks(const __m128* hb, const __m128
   }
   for (std::size_t b = 0; b < kBlocks; ++b) {
     float* p = out + 8 * b;
-    _mm_storeu_ps(p, _mm_add_ps(_mm_loadu_ps(p), _mm_unpacklo_ps(even[b], odd[b])));
-    _mm_storeu_ps(p + 4, _mm_add_ps(_mm_loadu_ps(p + 4), _mm_unpackhi_ps(even[b], odd[b])));
+    const __m128 old_lo = kOverwrite ? _mm_setzero_ps() : _mm_loadu_ps(p);
+    const __m128 old_hi = kOverwrite ? _mm_setzero_ps() : _mm_loadu_ps(p + 4);
+    _mm_storeu_ps(p, _mm_add_ps(old_lo, _mm_unpacklo_ps(even[b], odd[b])));
+    _mm_storeu_ps(p + 4, _mm_add_ps(old_hi, _mm_unpackhi_ps(even[b], odd[b])));
   }
 }
 
-template <std::size_t L>
+template <std::size_t L, bool kOverwrite>
 TESSARY_TARGET_SSE42 void synthesis(const float* h, const float* g, const float* a,
                                     const float* d, float* out, std::uint64_t pairs) {
   __m128 hb[L];
@@ -195,9 +197,11 @@ TESSARY_TARGET_SSE42 void synthesis(const float* h, const float* g, const float*
     gb[j] = _mm_set1_ps(g[j]);
   }
   std::uint64_t q = 0;
-  for (; q + 8 <= pairs; q += 8) synthesis_blocks<L, 2>(hb, gb, a + q, d + q, out + 2 * q);
+  for (; q + 8 <= pairs; q += 8) {
+    synthesis_blocks<L, 2, kOverwrite>(hb, gb, a + q, d + q, out + 2 * q);
+  }
   if (q + 4 <= pairs) {
-    synthesis_blocks<L, 1>(hb, gb, a + q, d + q, out + 2 * q);
+    synthesis_blocks<L, 1, kOverwrite>(hb, gb, a + q, d + q, out + 2 * q);
     q += 4;
   }
   for (; q < pairs; ++q) {
@@ -208,8 +212,8 @@ TESSARY_TARGET_SSE42 void synthesis(const float* h, const float* g, const float*
       even = h[k] * a[q + t] + (g[k] * d[q + t] + even);
       odd = h[k + 1] * a[q + t] + (g[k + 1] * d[q + t] + odd);
     }
-    out[2 * q] += even;
-    out[2 * q + 1] += odd;
+    out[2 * q] = (kOverwrite ? 0.0f : out[2 * q]) + even;
+    out[2 * q + 1] = (kOverwrite ? 0.0f : out[2 * q + 1]) + odd;
   }
 }
 
@@ -226,9 +230,15 @@ void SseFixedTapsBank<L>::execute_forward_impl(const taps::Run (&runs)[3]) const
 
 template <std::size_t L>
 void SseFixedTapsBank<L>::execute_inverse_impl(const float* approximation, const float* details,
-                                               float* out, std::uint64_t pairs) const {
-  synthesis<L>(this->low_pass().data(), this->high_pass().data(), approximation, details, out,
-               pairs);
+                                               float* out, std::uint64_t pairs,
+                                               taps::Synthesis how) const {
+  const float* h = this->low_pass().data();
+  const float* g = this->high_pass().data();
+  if (how == taps::Synthesis::Overwrite) {
+    synthesis<L, true>(h, g, approximation, details, out, pairs);
+  } else {
+    synthesis<L, false>(h, g, approximation, details, out, pairs);
+  }
 }
 
 template class SseFixedTapsBank<2>;

@@ -47,7 +47,7 @@ class SseFixedTapsBank final : public PaddedTapsBank<L, stored_taps(L)> {
  private:
   void execute_forward_impl(const taps::Run (&runs)[3]) const override;
   void execute_inverse_impl(const float* approximation, const float* details, float* out,
-                            std::uint64_t pairs) const override;
+                            std::uint64_t pairs, taps::Synthesis how) const override;
 };
 
 extern template class SseFixedTapsBank<2>;
