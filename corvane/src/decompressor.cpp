@@ -38,7 +38,7 @@ constexpr std::uint64_t kTrustedDeflateRatio = 64;
 // its 32 KiB window) into its own window, so with a chunk no larger than the
 // window every coefficient byte would be copied once more; 64 KiB halves
 // that and still stays in the core's cache for the dequantisation.
-constexpr std::size_t kInflateChunkBytes = std::size_t{1} << 16;
+constexpr std::size_t kInflateChunkBytes = std::size_t{1} << 18;
 
 // Inflates a raw DEFLATE payload straight into the dequantised coefficients:
 // zlib writes into a chunk that stays in cache, and each complete
@@ -55,10 +55,14 @@ CResult<std::uint64_t> inflate_coefficients(std::span<const std::uint8_t> payloa
   const std::uint64_t first = needed <= payload.size() * kTrustedDeflateRatio / 2
                                   ? needed
                                   : std::min<std::uint64_t>(needed, std::uint64_t{1} << 15);
-  if (!tessary::try_resize(out, first)) {
+  // Every kept coefficient is written before it is read, so neither the
+  // first buffer nor a grown one needs clearing.
+  auto made = tessary::Buffer<float>::for_overwrite(first);
+  if (!made) {
     inflateEnd(&zs);
     return CorvaneError::out_of_memory(first);
   }
+  out = std::move(made).value();
   auto made_chunk = tessary::Buffer<std::uint8_t>::for_overwrite(kInflateChunkBytes);
   if (!made_chunk) {
     inflateEnd(&zs);
@@ -96,10 +100,13 @@ CResult<std::uint64_t> inflate_coefficients(std::span<const std::uint8_t> payloa
       std::uint64_t take = std::min<std::uint64_t>(filled / 2, needed - kept);
       if (kept + take > out.size()) {
         const std::uint64_t want = std::min(needed, std::max(2 * out.size(), kept + take));
-        if (!tessary::try_resize(out, want)) {
+        auto bigger = tessary::Buffer<float>::for_overwrite(want);
+        if (!bigger) {
           inflateEnd(&zs);
           return CorvaneError::out_of_memory(want);
         }
+        if (kept > 0) std::memcpy(bigger.value().data(), out.data(), kept * sizeof(float));
+        out = std::move(bigger).value();
       }
       dequantise(chunk, take, step, out.data() + kept);
       kept += take;

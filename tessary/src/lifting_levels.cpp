@@ -141,7 +141,8 @@ Status lifting_execute_inverse(const LiftingDwtExecutor& step,
 
 TResult<Buffer<float>> lifting_idwt(const DwtInverseExecutor<float>& step,
                                          const DwtRef<float>& bands) {
-  auto out = Buffer<float>::zeroed(bands.approximation.size() + bands.details.size());
+  // The lifting steps write every output sample before reading it.
+  auto out = Buffer<float>::for_overwrite(bands.approximation.size() + bands.details.size());
   if (!out) return out;
   if (auto s = step.execute_inverse(bands.approximation, bands.details, out.value()); !s) {
     return s.error();
@@ -168,7 +169,9 @@ TResult<Buffer<float>> lifting_multi_idwt(const LiftingDwtExecutor& step,
     }
     total += m;
   }
-  auto out = Buffer<float>::zeroed(total);
+  // Each level writes the lower part of its range before reading it, and
+  // the last level's range is the whole buffer: no sample needs clearing.
+  auto out = Buffer<float>::for_overwrite(total);
   if (!out) return out;
   auto work = Buffer<float>::for_overwrite(step.inverse_work_length(total));
   if (!work) return std::move(work).error();
