@@ -36,8 +36,9 @@ constexpr std::uint64_t kTrustedDeflateRatio = 64;
 
 // Bytes zlib inflates per call. zlib copies the output of every call (up to
 // its 32 KiB window) into its own window, so with a chunk no larger than the
-// window every coefficient byte would be copied once more; 64 KiB halves
-// that and still stays in the core's cache for the dequantisation.
+// window every coefficient byte would be copied once more; 256 KiB cuts
+// that to an eighth and still stays in the core's cache for the
+// dequantisation.
 constexpr std::size_t kInflateChunkBytes = std::size_t{1} << 18;
 
 // Inflates a raw DEFLATE payload straight into the dequantised coefficients:
