@@ -89,9 +89,10 @@ void quantise(std::span<const float> band, float step, std::int32_t threshold,
 // Raw DEFLATE (no zlib or gzip wrapper) at level 6, memory level 8, default
 // strategy, appended to `out`. Coded coefficients take a fraction of
 // deflateBound, so a small output grows in steps as zlib fills it instead of
-// being sized (and zero-filled) to the bound up front. A bound large enough
-// for its own huge-page mapping is taken at once: that memory arrives zeroed
-// and only the pages zlib reaches are ever touched, so nothing is copied.
+// being sized to the bound up front. A bound large enough for its own
+// huge-page mapping is taken at once: only the pages zlib reaches are ever
+// touched, so nothing is copied. zlib writes every byte it reports, so
+// nothing is cleared either.
 CStatus deflate_raw(std::span<const std::uint8_t> in, tessary::Buffer<std::uint8_t>& out) {
   z_stream zs{};
   if (deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
@@ -115,7 +116,7 @@ CStatus deflate_raw(std::span<const std::uint8_t> in, tessary::Buffer<std::uint8
                                       : std::max<std::uint64_t>(in.size() / 4, kFirstStep);
       const std::uint64_t want =
           std::min<std::uint64_t>(bound, std::max<std::uint64_t>(2 * room, first));
-      if (want <= room || !tessary::try_resize(out, start + want)) {
+      if (want <= room || !out.resize_for_overwrite(start + want)) {
         deflateEnd(&zs);
         if (want <= room) return CorvaneError::io("deflate output exceeded its bound");
         return CorvaneError::out_of_memory(want);

@@ -107,6 +107,24 @@ class Buffer {
     return {};
   }
 
+  // Keeps the first min(size, count) elements; new elements are left for
+  // the caller to write before reading them. Growing beyond the capacity
+  // moves the data to a new block.
+  Status resize_for_overwrite(std::uint64_t count) {
+    if (count <= capacity()) {
+      dirty_end_ = std::max({dirty_end_, size_, count});
+      size_ = count;
+      return {};
+    }
+    auto bigger = make(count, count, false);
+    if (!bigger) return std::move(bigger).error();
+    Buffer& next = bigger.value();
+    if (size_ > 0) std::memcpy(next.data(), data(), size_ * sizeof(T));
+    next.dirty_end_ = count;
+    *this = std::move(next);
+    return {};
+  }
+
   // `count` zero elements in place of the contents; only what may have been
   // written is cleared, and the block moves only when it is too small.
   Status assign_zeroes(std::uint64_t count) {

@@ -77,6 +77,30 @@ TEST_P(BufferSizes, AssignZeroesClearsWhatWasWritten) {
   for (std::uint64_t i = 0; i < b.size(); ++i) ASSERT_EQ(b[i], 0.0f) << i;
 }
 
+// The uncleared resizes keep what was there, and what the caller then
+// writes is still known to need clearing: a later zeroing call or a zeroing
+// grow must not trust it to be the zeroes of a fresh mapping.
+TEST_P(BufferSizes, OverwriteResizesKeepDataAndTrackWrites) {
+  const std::uint64_t n = GetParam();
+  auto made = Buffer<float>::for_overwrite(0, n);
+  ASSERT_TRUE(made.ok());
+  Buffer<float> b = std::move(made).value();
+  ASSERT_TRUE(b.assign_for_overwrite(n / 2).ok());
+  std::fill(b.begin(), b.end(), 3.0f);
+  ASSERT_TRUE(b.resize_for_overwrite(n).ok());
+  for (std::uint64_t i = 0; i < n / 2; ++i) ASSERT_EQ(b[i], 3.0f) << i;
+  std::fill(b.begin(), b.end(), 5.0f);
+  ASSERT_TRUE(b.resize(1).ok());
+  ASSERT_TRUE(b.resize(n).ok());
+  for (std::uint64_t i = 1; i < n; ++i) ASSERT_EQ(b[i], 0.0f) << i;
+  std::fill(b.begin(), b.end(), 5.0f);
+  ASSERT_TRUE(b.resize_for_overwrite(b.capacity() + 7).ok());
+  for (std::uint64_t i = 0; i < n; ++i) ASSERT_EQ(b[i], 5.0f) << i;
+  std::fill(b.begin(), b.end(), 6.0f);
+  ASSERT_TRUE(b.assign_zeroes(b.size()).ok());
+  for (std::uint64_t i = 0; i < b.size(); ++i) ASSERT_EQ(b[i], 0.0f) << i;
+}
+
 // Released large blocks are handed out again; whatever they held must not
 // show through a zeroed buffer or a buffer's growth.
 TEST_P(BufferSizes, ReusedBlocksComeBackCleared) {
