@@ -129,7 +129,10 @@ def run_cpp(bench, signal_path, coefficients_path, repeat,
                CORVANE_BENCH_COEFFICIENTS=str(coefficients_path), **(extra_env or {}))
     cmd = [str(bench), f"--benchmark_filter={pattern}",
            "--benchmark_format=json", f"--benchmark_repetitions={max(3, repeat // 2)}",
-           "--benchmark_report_aggregates_only=true", "--benchmark_min_time=0.3"]
+           "--benchmark_report_aggregates_only=true", "--benchmark_min_time=0.3",
+           # Repetitions of the rows in random order: a slow spell of a shared
+           # machine then falls on every row alike.
+           "--benchmark_enable_random_interleaving=true"]
     out = subprocess.run(cmd, capture_output=True, text=True, check=True, env=env).stdout
     figures = {}
     for b in json.loads(out)["benchmarks"]:
