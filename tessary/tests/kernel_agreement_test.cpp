@@ -236,6 +236,38 @@ TEST_P(BankKernelAgreement, NonFiniteSamplesReachTheSameOutputs) {
   }
 }
 
+// With the periodic border, the windows of outputs i and i + s (mod n/2)
+// hold the same samples after the signal is rotated by 2s, so they must give
+// the same bits wherever the kernel computes them: in a vector step, in the
+// single outputs after the last step, or at the edges.
+TEST_P(BankKernelAgreement, SameWindowSameBitsWhereverComputed) {
+  const auto& [kernel, mode] = GetParam();
+  if (mode != BorderMode::Wrap) GTEST_SKIP() << "only the periodic border repeats its windows";
+  SKIP_UNLESS_HOST_RUNS(kernel.path);
+  const std::uint64_t taps = kernel.taps;
+  const auto bank = kernel.build(mode, daubechies_floats(taps));
+  for (const std::uint64_t n : {2 * taps + 2, 2 * taps + 38, std::uint64_t{202}}) {
+    const std::vector<float> x = random_signal(n, static_cast<std::uint32_t>(n + taps));
+    const BandSizes sizes = bank->dwt_size(n);
+    std::vector<float> a(sizes.approximation), d(sizes.details);
+    ASSERT_TRUE(bank->execute_forward(x, a, d).ok());
+    for (std::uint64_t shift = 1; shift < n / 2; ++shift) {
+      std::vector<float> rotated(n);
+      for (std::uint64_t k = 0; k < n; ++k) rotated[k] = x[(k + 2 * shift) % n];
+      std::vector<float> ra(sizes.approximation), rd(sizes.details);
+      ASSERT_TRUE(bank->execute_forward(rotated, ra, rd).ok());
+      for (std::uint64_t i = 0; i < ra.size(); ++i) {
+        const std::uint64_t same = (i + shift) % (n / 2);
+        ASSERT_EQ(0, std::memcmp(&ra[i], &a[same], sizeof(float)))
+            << "n=" << n << " shift=" << shift << " output " << i << " vs " << same << ": "
+            << ra[i] << " vs " << a[same];
+        ASSERT_EQ(0, std::memcmp(&rd[i], &d[same], sizeof(float)))
+            << "details, n=" << n << " shift=" << shift << " output " << i;
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, BankKernelAgreement,
                          ::testing::Combine(::testing::ValuesIn(kKernels),
                                             ::testing::ValuesIn(kAllModes)),

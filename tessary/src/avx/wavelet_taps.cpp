@@ -135,8 +135,65 @@ TESSARY_TARGET_AVX2_FMA inline void eight_outputs(const __m256* hb, const __m256
   _mm256_storeu_ps(d, _mm256_castpd_ps(_mm256_permute4x64_pd(sd, kInOrder)));
 }
 
-// The coefficients of one call: the stored registers for single windows and
-// each tap broadcast across the lanes for the eight-output steps.
+// Eight consecutive outputs of a run of at most eight taps, with the
+// products of each window in lane pairs instead: a load of eight samples at
+// window + 2t holds taps 2t and 2t + 1 of four consecutive windows, in lanes
+// 2i and 2i + 1, so it meets a register holding (c[2t], c[2t+1]) four times
+// (hp, gp) without any shuffle. Adding the registers of taps 2t and 2t + 4
+// gives (p0 + p4, p1 + p5) and (p2 + p6, p3 + p7) per window; adding
+// neighbouring lanes then gives p0 + p4 + (p1 + p5) and so on, and their sum
+// is the same tree as fold_products, so the bits equal eight_outputs'. The
+// four coefficient-pair registers of each filter stay in registers for the
+// whole run, where eight_outputs needs sixteen broadcasts (and as many loads
+// per step). Neighbour sums of two window groups land in the lane order
+// [0 1 4 5 | 2 3 6 7] that the final 64-bit permute undoes. The loads end at
+// the last sample of the eighth window.
+TESSARY_TARGET_AVX2_FMA inline __m256 neighbour_sums(__m256 x, __m256 y) {
+  return _mm256_add_ps(_mm256_shuffle_ps(x, y, _MM_SHUFFLE(2, 0, 2, 0)),
+                       _mm256_shuffle_ps(x, y, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+template <std::size_t L>
+TESSARY_TARGET_AVX2_FMA inline void eight_outputs_paired(const __m256* hp, const __m256* gp,
+                                                         const float* w, float* a, float* d) {
+  static_assert(L <= 8);
+  // Per group of four windows: taps (0, 1) plus (4, 5), and (2, 3) plus (6, 7).
+  __m256 a01[2], d01[2], a23[2], d23[2];
+  for (std::size_t group = 0; group < 2; ++group) {
+    const float* x = w + 8 * group;
+    const __m256 v0 = _mm256_loadu_ps(x);
+    a01[group] = _mm256_mul_ps(hp[0], v0);
+    d01[group] = _mm256_mul_ps(gp[0], v0);
+    if constexpr (L > 4) {
+      const __m256 v2 = _mm256_loadu_ps(x + 4);
+      a01[group] = _mm256_add_ps(a01[group], _mm256_mul_ps(hp[2], v2));
+      d01[group] = _mm256_add_ps(d01[group], _mm256_mul_ps(gp[2], v2));
+    }
+    if constexpr (L > 2) {
+      const __m256 v1 = _mm256_loadu_ps(x + 2);
+      a23[group] = _mm256_mul_ps(hp[1], v1);
+      d23[group] = _mm256_mul_ps(gp[1], v1);
+    }
+    if constexpr (L > 6) {
+      const __m256 v3 = _mm256_loadu_ps(x + 6);
+      a23[group] = _mm256_add_ps(a23[group], _mm256_mul_ps(hp[3], v3));
+      d23[group] = _mm256_add_ps(d23[group], _mm256_mul_ps(gp[3], v3));
+    }
+  }
+  __m256 sa = neighbour_sums(a01[0], a01[1]);
+  __m256 sd = neighbour_sums(d01[0], d01[1]);
+  if constexpr (L > 2) {
+    sa = _mm256_add_ps(sa, neighbour_sums(a23[0], a23[1]));
+    sd = _mm256_add_ps(sd, neighbour_sums(d23[0], d23[1]));
+  }
+  constexpr int kInOrder = _MM_SHUFFLE(3, 1, 2, 0);
+  _mm256_storeu_ps(a, _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(sa), kInOrder)));
+  _mm256_storeu_ps(d, _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(sd), kInOrder)));
+}
+
+// The coefficients of one call: the stored registers for single windows,
+// each tap broadcast across the lanes for the eight-output steps of the
+// longer filters, and the tap pairs for those of eight taps or fewer.
 template <std::size_t L>
 struct Filters {
   const float* h;
@@ -144,6 +201,8 @@ struct Filters {
   FilterRegisters padded;
   __m256 hb[L];
   __m256 gb[L];
+  __m256 hp[(L + 1) / 2];
+  __m256 gp[(L + 1) / 2];
 };
 
 // Asks for the cache line `bytes` past `p`. A kernel this short per sample
@@ -171,7 +230,11 @@ TESSARY_TARGET_AVX2_FMA void analysis_rows(const Filters<L>& f, const taps::Run&
   std::uint64_t k = 0;
   for (; k + 8 <= count; k += 8) {
     prefetch_ahead(w + 2 * k, 4096);
-    eight_outputs<L>(f.hb, f.gb, w + 2 * k, approximation + k, details + k);
+    if constexpr (L <= 8) {
+      eight_outputs_paired<L>(f.hp, f.gp, w + 2 * k, approximation + k, details + k);
+    } else {
+      eight_outputs<L>(f.hb, f.gb, w + 2 * k, approximation + k, details + k);
+    }
   }
   for (; k < count; ++k) {
     const float* x = w + 2 * k;
@@ -201,6 +264,12 @@ TESSARY_TARGET_AVX2_FMA void analysis(const float* h, const float* g, const taps
   for (std::size_t j = 0; j < L; ++j) {
     f.hb[j] = _mm256_set1_ps(h[j]);
     f.gb[j] = _mm256_set1_ps(g[j]);
+  }
+  for (std::size_t t = 0; t < L / 2; ++t) {
+    f.hp[t] = _mm256_setr_ps(h[2 * t], h[2 * t + 1], h[2 * t], h[2 * t + 1], h[2 * t],
+                             h[2 * t + 1], h[2 * t], h[2 * t + 1]);
+    f.gp[t] = _mm256_setr_ps(g[2 * t], g[2 * t + 1], g[2 * t], g[2 * t + 1], g[2 * t],
+                             g[2 * t + 1], g[2 * t], g[2 * t + 1]);
   }
   for (std::size_t i = 0; i < run_count; ++i) analysis_rows<L>(f, runs[i]);
 }
