@@ -97,14 +97,7 @@ class Buffer {
       size_ = count;
       return {};
     }
-    auto bigger = make(count, count, false);
-    if (!bigger) return std::move(bigger).error();
-    Buffer& next = bigger.value();
-    if (size_ > 0) std::memcpy(next.data(), data(), size_ * sizeof(T));
-    // A fresh mapping is already 0 past the copied elements.
-    if (!next.block_.zeroed) std::memset(next.data() + size_, 0, (count - size_) * sizeof(T));
-    *this = std::move(next);
-    return {};
+    return move_to_block_of(count, true);
   }
 
   // Keeps the first min(size, count) elements; new elements are left for
@@ -116,13 +109,7 @@ class Buffer {
       size_ = count;
       return {};
     }
-    auto bigger = make(count, count, false);
-    if (!bigger) return std::move(bigger).error();
-    Buffer& next = bigger.value();
-    if (size_ > 0) std::memcpy(next.data(), data(), size_ * sizeof(T));
-    next.dirty_end_ = count;
-    *this = std::move(next);
-    return {};
+    return move_to_block_of(count, false);
   }
 
   // `count` zero elements in place of the contents; only what may have been
@@ -183,6 +170,23 @@ class Buffer {
   }
 
  private:
+  // The elements moved into a new block of `count` (more than the capacity);
+  // the new ones are zero when `clear` is set. The new block's own record of
+  // what may be dirty (all of it, unless it is a fresh mapping) stands:
+  // everything written from here on lies below the size.
+  Status move_to_block_of(std::uint64_t count, bool clear) {
+    auto bigger = make(count, count, false);
+    if (!bigger) return std::move(bigger).error();
+    Buffer& next = bigger.value();
+    if (size_ > 0) std::memcpy(next.data(), data(), size_ * sizeof(T));
+    // A fresh mapping is already 0 past the copied elements.
+    if (clear && !next.block_.zeroed) {
+      std::memset(next.data() + size_, 0, (count - size_) * sizeof(T));
+    }
+    *this = std::move(next);
+    return {};
+  }
+
   static TResult<Buffer> make(std::uint64_t count, std::uint64_t capacity, bool zeroed) {
     constexpr std::uint64_t kMaxCount = std::numeric_limits<std::uint64_t>::max() / sizeof(T);
     if (capacity > kMaxCount) {

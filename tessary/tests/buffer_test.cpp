@@ -101,6 +101,26 @@ TEST_P(BufferSizes, OverwriteResizesKeepDataAndTrackWrites) {
   for (std::uint64_t i = 0; i < b.size(); ++i) ASSERT_EQ(b[i], 0.0f) << i;
 }
 
+// A grow without clearing may land in a reused mapping rounded up past the
+// requested size; what lies beyond must still count as written, so that a
+// later zeroing grow clears it.
+TEST(BufferReuse, OverwriteGrowKeepsTheSpareCapacityDirty) {
+  const std::uint64_t n = 3 * (kLargeBufferBytes / sizeof(float));
+  {
+    auto used = Buffer<float>::for_overwrite(n + kHugePageBytes / sizeof(float));
+    ASSERT_TRUE(used.ok());
+    std::fill(used.value().begin(), used.value().end(), 9.0f);
+  }
+  auto made = Buffer<float>::for_overwrite(16);
+  ASSERT_TRUE(made.ok());
+  Buffer<float> b = std::move(made).value();
+  ASSERT_TRUE(b.resize_for_overwrite(n).ok());
+  std::fill(b.begin(), b.end(), 1.0f);
+  ASSERT_GT(b.capacity(), n);
+  ASSERT_TRUE(b.resize(b.capacity()).ok());
+  for (std::uint64_t i = n; i < b.size(); ++i) ASSERT_EQ(b[i], 0.0f) << i;
+}
+
 // Released large blocks are handed out again; whatever they held must not
 // show through a zeroed buffer or a buffer's growth.
 TEST_P(BufferSizes, ReusedBlocksComeBackCleared) {
