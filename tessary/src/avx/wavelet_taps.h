@@ -13,11 +13,13 @@
 //   L = 6, 8     h0 .. h(L-1), zeros to 8
 //   L = 10 .. 16 h0 .. h(L-1), zeros to 16
 //
-// and g likewise. Most outputs take each coefficient broadcast across a
-// register, one lane per output; an output computed on its own (at the
-// edges, or after the last step of eight) loads its window against the
-// padded registers (their first L floats for L = 2, 4) and sums it in the
-// same order. Windows are loaded unaligned and never past their last sample,
+// and g likewise. Most outputs are computed eight at a time: with up to
+// eight taps, their products sit in lane pairs against registers of
+// repeated neighbouring taps (c[2t], c[2t+1]); with more, each coefficient
+// is broadcast across a register, one lane per output. An output computed
+// on its own (at the edges, or after the last step of eight) loads its
+// window against the padded registers (their first L floats for L = 2, 4)
+// and sums it in the same order. Windows are loaded unaligned and never past their last sample,
 // so no lane multiplies a sample outside its window: a non-finite sample
 // reaches the same outputs as in the portable bank.
 //
