@@ -261,15 +261,19 @@ TESSARY_TARGET_AVX2_FMA void analysis(const float* h, const float* g, const taps
   f.h = h;
   f.g = g;
   f.padded = load_filters<L>(h, g);
-  for (std::size_t j = 0; j < L; ++j) {
-    f.hb[j] = _mm256_set1_ps(h[j]);
-    f.gb[j] = _mm256_set1_ps(g[j]);
-  }
-  for (std::size_t t = 0; t < L / 2; ++t) {
-    f.hp[t] = _mm256_setr_ps(h[2 * t], h[2 * t + 1], h[2 * t], h[2 * t + 1], h[2 * t],
-                             h[2 * t + 1], h[2 * t], h[2 * t + 1]);
-    f.gp[t] = _mm256_setr_ps(g[2 * t], g[2 * t + 1], g[2 * t], g[2 * t + 1], g[2 * t],
-                             g[2 * t + 1], g[2 * t], g[2 * t + 1]);
+  // Only the registers that the eight-output step of this length reads.
+  if constexpr (L <= 8) {
+    for (std::size_t t = 0; t < L / 2; ++t) {
+      f.hp[t] = _mm256_setr_ps(h[2 * t], h[2 * t + 1], h[2 * t], h[2 * t + 1], h[2 * t],
+                               h[2 * t + 1], h[2 * t], h[2 * t + 1]);
+      f.gp[t] = _mm256_setr_ps(g[2 * t], g[2 * t + 1], g[2 * t], g[2 * t + 1], g[2 * t],
+                               g[2 * t + 1], g[2 * t], g[2 * t + 1]);
+    }
+  } else {
+    for (std::size_t j = 0; j < L; ++j) {
+      f.hb[j] = _mm256_set1_ps(h[j]);
+      f.gb[j] = _mm256_set1_ps(g[j]);
+    }
   }
   for (std::size_t i = 0; i < run_count; ++i) analysis_rows<L>(f, runs[i]);
 }
