@@ -6,12 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Google Benchmark for the C++ binary, from Debian's archive.
-if ! dpkg -s libbenchmark-dev >/dev/null 2>&1; then
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq libbenchmark-dev >/dev/null
-fi
+# shellcheck source=../scripts/apt.sh
+source scripts/apt.sh
+ensure_debian_packages libbenchmark-dev
 
 [ -x .venv-bench/bin/python ] || python3 -m venv .venv-bench
 .venv-bench/bin/pip install -q -r bench/requirements.txt

@@ -13,13 +13,9 @@ cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 shift || true
 
-missing=()
-for p in clang libclang-rt-14-dev zlib1g-dev cmake python3; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+# shellcheck source=apt.sh
+source scripts/apt.sh
+ensure_debian_packages clang libclang-rt-14-dev zlib1g-dev cmake python3
 if [ -z "${VIRTUAL_ENV:-}" ] && [ -x .venv/bin/python ]; then
   # shellcheck disable=SC1091
   source .venv/bin/activate

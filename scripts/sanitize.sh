@@ -12,15 +12,11 @@ cd "$(dirname "$0")/.."
 mode="${1:-address}"
 filter="${2:-}"
 
-missing=()
+# shellcheck source=apt.sh
+source scripts/apt.sh
 pkgs=(libgtest-dev zlib1g-dev g++ cmake)
 [ "$mode" = valgrind ] && pkgs+=(valgrind)
-for p in "${pkgs[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+ensure_debian_packages "${pkgs[@]}"
 # cmake and ninja of the test venv, when there is one.
 if [ -z "${VIRTUAL_ENV:-}" ] && [ -x .venv/bin/python ]; then
   # shellcheck disable=SC1091

@@ -2,17 +2,9 @@
 # virtual environment, builds and installs the module from this checkout with
 # the C++ tests, and leaves the venv active.
 
-apt_packages=(libgtest-dev zlib1g-dev g++)
-missing=()
-for p in "${apt_packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+# shellcheck source=apt.sh
+source "$(dirname "${BASH_SOURCE[0]}")/apt.sh"
+ensure_debian_packages libgtest-dev zlib1g-dev g++
 
 [ -x .venv/bin/python ] || python3 -m venv .venv
 # shellcheck disable=SC1091
