@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "buffer.h"
@@ -167,10 +168,26 @@ namespace {
 // dependent state updates, and two independent chains keep the processor
 // twice as busy as one.
 
-// Plane bytes per chunk: at least this many, and few enough chunks that the
-// table copies stay small next to the input.
+// Plane bytes per chunk. At least kMinChunkBytes, and no more than
+// kFewChunks chunks while that keeps a chunk within kCachedChunkBytes, so
+// that the table copies stay small next to the input. Past that the chunk
+// stays at kCachedChunkBytes (an 8 MiB decision list for two planes, 16 bytes
+// per plane byte) until that would take more than kMostChunks table copies.
+// The working memory is then about a byte per input pair up to 2^28 pairs,
+// as with kFewChunks alone, but past that it grows a thirtieth as fast: at
+// 2^31 samples the list alone took 2 GiB; now the list and the copies (256
+// KiB each with 8 context bits) take 320 MiB. How the planes are cut does not
+// change the code.
 constexpr std::size_t kMinChunkBytes = std::size_t{1} << 16;
-constexpr std::size_t kMostChunks = 32;
+constexpr std::size_t kCachedChunkBytes = std::size_t{1} << 18;
+constexpr std::size_t kFewChunks = 32;
+constexpr std::size_t kMostChunks = 1024;
+
+std::size_t chunk_bytes(std::size_t count) {
+  const auto share = [count](std::size_t parts) { return (count + parts - 1) / parts; };
+  return std::max(kMinChunkBytes,
+                  std::min(share(kFewChunks), std::max(kCachedChunkBytes, share(kMostChunks))));
+}
 
 // The planes of an input: byte i of plane j is base[kPlanes * i + j].
 template <std::size_t kPlanes>
@@ -355,7 +372,8 @@ struct PlaneCodes {
 };
 
 template <std::size_t kPlanes>
-PlaneCodes<kPlanes> code_planes(const PlaneBytes<kPlanes>& planes, std::uint8_t context_bits) {
+PlaneCodes<kPlanes> code_planes(const PlaneBytes<kPlanes>& planes, std::uint8_t context_bits,
+                                 std::size_t chunk) {
   const unsigned shift = context_shift(context_bits);
   const std::size_t table_entries = std::size_t{256} << context_bits;
   std::vector<std::uint16_t> tables(kPlanes * table_entries, kInitialProbability);
@@ -363,7 +381,6 @@ PlaneCodes<kPlanes> code_planes(const PlaneBytes<kPlanes>& planes, std::uint8_t 
   for (std::size_t j = 0; j < kPlanes; ++j) table_of[j] = tables.data() + j * table_entries;
 
   const std::size_t count = planes.count;
-  const std::size_t chunk = std::max(kMinChunkBytes, (count + kMostChunks - 1) / kMostChunks);
   const std::size_t chunks = (count + chunk - 1) / chunk;
 
   // The tables at the start of chunks 1, 2, ...; the model then stands at
@@ -377,10 +394,11 @@ PlaneCodes<kPlanes> code_planes(const PlaneBytes<kPlanes>& planes, std::uint8_t 
 
   PlaneCodes<kPlanes> codes;
   const std::size_t list_length = 8 * std::min(chunk, count);
-  std::vector<std::uint16_t> lists(kPlanes * list_length);
+  // Each chunk writes its decisions before coding reads them: not cleared.
+  const std::unique_ptr<std::uint16_t[]> lists(new std::uint16_t[kPlanes * list_length]);
   std::uint16_t* list_of[kPlanes];
   for (std::size_t j = 0; j < kPlanes; ++j) {
-    list_of[j] = lists.data() + j * list_length;
+    list_of[j] = lists.get() + j * list_length;
     codes.state[j] = kStateLow;
     codes.chunk_starts[j].reserve(chunks);
   }
@@ -620,7 +638,8 @@ bool append_stream_to(std::span<const std::uint8_t> input, Bytes& out) {
 
   const std::size_t pairs = n / 2;
   const std::uint8_t context_bits = context_bits_for(n);
-  const PlaneCodes<2> codes = code_planes<2>(PlaneBytes<2>{input.data(), pairs}, context_bits);
+  const PlaneCodes<2> codes =
+      code_planes<2>(PlaneBytes<2>{input.data(), pairs}, context_bits, chunk_bytes(pairs));
 
   std::uint8_t head[2 + 2 * 10];
   head[0] = static_cast<std::uint8_t>(n & 1);
@@ -678,9 +697,15 @@ AResult<Bytes> decode_stream_as(std::span<const std::uint8_t> stream) {
 
 std::vector<std::uint8_t> encode_plane(std::span<const std::uint8_t> plane,
                                        std::uint8_t context_bits) {
+  return encode_plane_in_chunks(plane, context_bits, chunk_bytes(plane.size()));
+}
+
+std::vector<std::uint8_t> encode_plane_in_chunks(std::span<const std::uint8_t> plane,
+                                                 std::uint8_t context_bits, std::size_t chunk) {
   if (plane.empty()) return {};
-  const PlaneCodes<1> codes = code_planes<1>(PlaneBytes<1>{plane.data(), plane.size()},
-                                             std::min(context_bits, kMaxContextBits));
+  const PlaneCodes<1> codes =
+      code_planes<1>(PlaneBytes<1>{plane.data(), plane.size()},
+                     std::min(context_bits, kMaxContextBits), std::max<std::size_t>(chunk, 1));
   std::vector<std::uint8_t> code(codes.code_bytes(0));
   codes.write(0, code.data());
   return code;

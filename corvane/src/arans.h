@@ -72,6 +72,14 @@ AResult<tessary::Buffer<std::uint8_t>> decode_stream_buffer(std::span<const std:
 std::vector<std::uint8_t> encode_plane(std::span<const std::uint8_t> plane,
                                        std::uint8_t context_bits);
 
+// encode_plane with the plane cut into chunks of `chunk_bytes` (at least
+// one), whatever its length. The encoder cuts long planes so that its
+// working memory stays in cache; the code must not depend on the cut, which
+// tests check through this.
+std::vector<std::uint8_t> encode_plane_in_chunks(std::span<const std::uint8_t> plane,
+                                                 std::uint8_t context_bits,
+                                                 std::size_t chunk_bytes);
+
 // Exactly byte_count bytes decoded from a plane code, or an error. Context
 // bits above 8 are InconsistentLength.
 AResult<std::vector<std::uint8_t>> decode_plane(std::span<const std::uint8_t> code,

@@ -261,6 +261,46 @@ TEST(AransPlane, EdgeArguments) {
   EXPECT_TRUE(encode_plane({}, 3).empty());
 }
 
+// The encoder replays its model chunk by chunk from table copies; wherever
+// it cuts the plane (one chunk, a cut that leaves a short last chunk, the
+// smallest regular cut, a byte per chunk) the code must be the one plane
+// coded in one piece.
+struct PlaneCut {
+  unsigned context_bits;
+  std::size_t plane_bytes;
+  std::size_t chunk_bytes;
+};
+
+class AransPlaneCuts : public testing::TestWithParam<PlaneCut> {};
+
+TEST_P(AransPlaneCuts, CodeDoesNotDependOnTheCut) {
+  const PlaneCut& c = GetParam();
+  // Low bytes of coefficient-like values, then a run of one value, so the
+  // tables at the cuts differ a lot from their start.
+  Bytes plane;
+  const Bytes coefficients = coefficient_bytes(c.plane_bytes / 2, 11);
+  for (std::size_t i = 0; i < coefficients.size(); i += 2) plane.push_back(coefficients[i]);
+  plane.resize(c.plane_bytes, 0x7F);
+  const auto bits = static_cast<std::uint8_t>(c.context_bits);
+
+  const Bytes whole = encode_plane_in_chunks(plane, bits, plane.size());
+  EXPECT_EQ(encode_plane_in_chunks(plane, bits, c.chunk_bytes), whole);
+  EXPECT_EQ(encode_plane(plane, bits), whole);
+  auto back = decode_plane(whole, plane.size(), bits);
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ(back.value(), plane);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encoder, AransPlaneCuts,
+    testing::Values(PlaneCut{8, 300000, 65536}, PlaneCut{8, 300000, 4099},
+                    PlaneCut{8, 131072, 65536}, PlaneCut{3, 5000, 1}, PlaneCut{0, 70000, 69999}),
+    [](const testing::TestParamInfo<PlaneCut>& param) {
+      return "Bits" + std::to_string(param.param.context_bits) + "Plane" +
+             std::to_string(param.param.plane_bytes) + "Chunk" +
+             std::to_string(param.param.chunk_bytes);
+    });
+
 TEST(AransLeb128, ShortestFormAndTheTenthByte) {
   using V = std::variant<std::uint64_t, AransError>;
   const auto read = [](const Bytes& b, std::size_t cursor) -> V {
