@@ -203,6 +203,9 @@ CResult<tessary::Buffer<std::uint8_t>> compress_samples(std::span<const Sample> 
                                                     ExecutorMaker maker) {
   const std::uint64_t n = samples.size();
   if (n == 0) return CorvaneError::unsupported_configuration("Can't compress empty data");
+  // The working copy and the bands, released as the call goes on, hold the
+  // pages the quantised planes and the container then reuse.
+  const tessary::MappingReuseScope reuse;
   if (n > kMaxSampleCount) {
     return CorvaneError::unsupported_configuration(
         "Can't compress data bigger than 2147483647, but data was " + std::to_string(n));

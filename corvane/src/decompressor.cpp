@@ -136,6 +136,9 @@ CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data,
 
 CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data,
                                        tessary::CpuFeatures features, ExecutorMaker maker) {
+  // The decoded bytes, released once dequantised, hold pages that the
+  // inverse transform then reuses.
+  const tessary::MappingReuseScope reuse;
   auto parsed = CorvaneHeader::from_bytes(data);
   if (!parsed) return std::move(parsed).error();
   const CorvaneHeader& header = parsed.value();

@@ -1,5 +1,6 @@
 #include "buffer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -39,14 +40,17 @@ void* map_aligned(std::uint64_t bytes) noexcept {
 // calls on signals of one size then reuses the same huge pages instead of
 // having the kernel clear new ones (and map and unmap them) on every call,
 // as glibc's heap does for smaller blocks. Bounded in count and bytes; what
-// does not fit is unmapped at once.
+// does not fit is unmapped at once. Inside a MappingReuseScope the bound is
+// kScopedCachedBytes and up to kScopedMappings mappings.
 constexpr std::size_t kCachedMappings = 8;
 constexpr std::uint64_t kCachedBytes = std::uint64_t{32} << 20;
+constexpr std::size_t kScopedMappings = 32;
 
 struct MappingCache {
   std::mutex lock;
-  RawBlock blocks[kCachedMappings];
+  RawBlock blocks[kScopedMappings];
   std::uint64_t bytes = 0;
+  std::uint64_t scopes = 0;
 };
 
 MappingCache& mapping_cache() {
@@ -55,13 +59,16 @@ MappingCache& mapping_cache() {
   return *cache;
 }
 
-// The smallest kept mapping of at least `bytes`, or an empty block.
+// The smallest kept mapping of at least `bytes`, or an empty block. A
+// mapping more than twice as long (and more than kCachedBytes longer) is left
+// for a larger buffer: a small one would keep all its pages alive.
 RawBlock take_cached(std::uint64_t bytes) noexcept {
   MappingCache& cache = mapping_cache();
   const std::lock_guard<std::mutex> guard(cache.lock);
   RawBlock* best = nullptr;
   for (RawBlock& b : cache.blocks) {
     if (b.data != nullptr && b.mapped_bytes >= bytes &&
+        b.mapped_bytes - bytes <= std::max(kCachedBytes, bytes) &&
         (best == nullptr || b.mapped_bytes < best->mapped_bytes)) {
       best = &b;
     }
@@ -76,7 +83,14 @@ RawBlock take_cached(std::uint64_t bytes) noexcept {
 bool keep_cached(const RawBlock& block) noexcept {
   MappingCache& cache = mapping_cache();
   const std::lock_guard<std::mutex> guard(cache.lock);
-  if (cache.bytes + block.mapped_bytes > kCachedBytes) return false;
+  const bool scoped = cache.scopes > 0;
+  if (cache.bytes + block.mapped_bytes > (scoped ? kScopedCachedBytes : kCachedBytes)) {
+    return false;
+  }
+  std::size_t free_slots = 0;
+  for (RawBlock& b : cache.blocks) free_slots += b.data == nullptr ? 1 : 0;
+  // Outside a scope only kCachedMappings slots are used.
+  if (!scoped && kScopedMappings - free_slots >= kCachedMappings) return false;
   for (RawBlock& b : cache.blocks) {
     if (b.data == nullptr) {
       b = block;
@@ -87,9 +101,60 @@ bool keep_cached(const RawBlock& block) noexcept {
   }
   return false;
 }
+
+// Ends a scope. When it was the last, the kept mappings are cut back to
+// kCachedMappings and kCachedBytes, the largest unmapped first (outside the
+// lock).
+void end_scope() noexcept {
+  RawBlock dropped[kScopedMappings];
+  std::size_t count = 0;
+  {
+    MappingCache& cache = mapping_cache();
+    const std::lock_guard<std::mutex> guard(cache.lock);
+    if (--cache.scopes > 0) return;
+    while (true) {
+      std::size_t kept = 0;
+      RawBlock* largest = nullptr;
+      for (RawBlock& b : cache.blocks) {
+        if (b.data == nullptr) continue;
+        ++kept;
+        if (largest == nullptr || b.mapped_bytes > largest->mapped_bytes) largest = &b;
+      }
+      if (largest == nullptr || (kept <= kCachedMappings && cache.bytes <= kCachedBytes)) break;
+      cache.bytes -= largest->mapped_bytes;
+      dropped[count++] = *largest;
+      *largest = RawBlock{};
+    }
+  }
+  for (std::size_t i = 0; i < count; ++i) munmap(dropped[i].data, dropped[i].mapped_bytes);
+}
 #endif
 
 }  // namespace
+
+MappingReuseScope::MappingReuseScope() noexcept {
+#if defined(TESSARY_HAS_HUGE_MAPPINGS)
+  MappingCache& cache = mapping_cache();
+  const std::lock_guard<std::mutex> guard(cache.lock);
+  ++cache.scopes;
+#endif
+}
+
+MappingReuseScope::~MappingReuseScope() {
+#if defined(TESSARY_HAS_HUGE_MAPPINGS)
+  end_scope();
+#endif
+}
+
+std::uint64_t cached_mapping_bytes() noexcept {
+#if defined(TESSARY_HAS_HUGE_MAPPINGS)
+  MappingCache& cache = mapping_cache();
+  const std::lock_guard<std::mutex> guard(cache.lock);
+  return cache.bytes;
+#else
+  return 0;
+#endif
+}
 
 RawBlock allocate_block(std::uint64_t bytes, bool zeroed) noexcept {
   RawBlock block;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <numeric>
+#include <optional>
 #include <vector>
 
 #include "buffer.h"
@@ -145,6 +146,57 @@ TEST_P(BufferSizes, ReusedBlocksComeBackCleared) {
     ASSERT_TRUE(grown.value().resize(n + 1).ok());
     for (std::uint64_t i = 1; i <= n; ++i) ASSERT_EQ(grown.value()[i], 0.0f) << i;
   }
+}
+
+// A large operation opens a scope so that its later buffers reuse the pages
+// of its earlier ones; nothing beyond the usual cache may outlive the last
+// scope, and a small buffer must not pin a much larger mapping.
+constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+constexpr std::uint64_t kUsualCache = 32 * kMiB;
+
+const float* released_large_block(std::uint64_t bytes) {
+  auto used = Buffer<float>::for_overwrite(bytes / sizeof(float));
+  EXPECT_TRUE(used.ok());
+  if (!used.ok()) return nullptr;
+  std::fill(used.value().begin(), used.value().end(), 9.0f);
+  return used.value().data();
+}
+
+TEST(MappingReuse, AScopeKeepsLargeMappingsForTheOperationOnly) {
+  const std::uint64_t before = cached_mapping_bytes();
+  {
+    const MappingReuseScope scope;
+    const float* big = released_large_block(96 * kMiB);
+    EXPECT_GE(cached_mapping_bytes(), before + 96 * kMiB);
+    // Too small to take it: a 2 MiB buffer gets a mapping of its own.
+    auto small = Buffer<float>::for_overwrite(2 * kMiB / sizeof(float));
+    ASSERT_TRUE(small.ok());
+    EXPECT_NE(small.value().data(), big);
+    // A buffer more than half its length takes it, and a zeroed one reads zeros.
+    auto reused = Buffer<float>::zeroed(60 * kMiB / sizeof(float));
+    ASSERT_TRUE(reused.ok());
+    EXPECT_EQ(reused.value().data(), big);
+    EXPECT_TRUE(std::all_of(reused.value().begin(), reused.value().end(),
+                            [](float v) { return v == 0.0f; }));
+  }
+  EXPECT_LE(cached_mapping_bytes(), kUsualCache);
+}
+
+TEST(MappingReuse, WithoutAScopeLargeMappingsAreUnmapped) {
+  released_large_block(96 * kMiB);
+  EXPECT_LE(cached_mapping_bytes(), kUsualCache);
+}
+
+TEST(MappingReuse, OnlyTheLastScopeCutsTheCacheBack) {
+  std::optional<MappingReuseScope> outer;
+  outer.emplace();
+  {
+    const MappingReuseScope inner;
+    released_large_block(96 * kMiB);
+  }
+  EXPECT_GE(cached_mapping_bytes(), 96 * kMiB);
+  outer.reset();
+  EXPECT_LE(cached_mapping_bytes(), kUsualCache);
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, BufferSizes, ::testing::ValuesIn(kCounts),
