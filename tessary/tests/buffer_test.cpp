@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <numeric>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "buffer.h"
@@ -196,6 +198,42 @@ TEST(MappingReuse, OnlyTheLastScopeCutsTheCacheBack) {
   }
   EXPECT_GE(cached_mapping_bytes(), 96 * kMiB);
   outer.reset();
+  EXPECT_LE(cached_mapping_bytes(), kUsualCache);
+}
+
+// Calls on several threads open and close scopes at once: a block released
+// by one thread and taken by another must come back cleared, and once every
+// scope has ended the cache is back within its usual bound.
+TEST(ConcurrentMappingReuse, ScopesOnManyThreadsHandOutClearedBlocks) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 10;
+  std::atomic<int> faults{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &faults] {
+      const std::uint64_t n = (6 + 2 * static_cast<std::uint64_t>(t)) * kMiB / sizeof(float);
+      for (int round = 0; round < kRounds; ++round) {
+        const MappingReuseScope scope;
+        {
+          auto a = Buffer<float>::for_overwrite(n);
+          auto b = Buffer<float>::for_overwrite(n + 1);
+          if (!a.ok() || !b.ok()) {
+            ++faults;
+            return;
+          }
+          std::fill(a.value().begin(), a.value().end(), 1.0f + static_cast<float>(t));
+          std::fill(b.value().begin(), b.value().end(), -1.0f);
+        }
+        auto z = Buffer<float>::zeroed(n);
+        if (!z.ok() || !std::all_of(z.value().begin(), z.value().end(),
+                                    [](float v) { return v == 0.0f; })) {
+          ++faults;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(faults.load(), 0);
   EXPECT_LE(cached_mapping_bytes(), kUsualCache);
 }
 
