@@ -74,7 +74,7 @@ std::vector<std::uint8_t> encode_plane(std::span<const std::uint8_t> plane,
 
 // encode_plane with the plane cut into chunks of `chunk_bytes` (at least
 // one), whatever its length. The encoder cuts long planes so that its
-// working memory stays in cache; the code must not depend on the cut, which
+// working memory stays bounded; the code must not depend on the cut, which
 // tests check through this.
 std::vector<std::uint8_t> encode_plane_in_chunks(std::span<const std::uint8_t> plane,
                                                  std::uint8_t context_bits,

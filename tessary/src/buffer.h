@@ -52,8 +52,8 @@ void release_block(const RawBlock& block) noexcept;
 // any size are kept (up to kScopedCachedBytes in all, 32 of them) instead of
 // only 32 MiB of them, so that the later buffers of one large operation reuse
 // the pages of its earlier ones instead of having the kernel clear new ones
-// (a fifth of the time of a 100-million-sample compression on a virtual
-// machine). When the last one ends, the kept mappings are cut back to the
+// (that clearing was a fifth of a 100-million-sample compression on a
+// virtual machine). When the last one ends, the kept mappings are cut back to the
 // usual 32 MiB, so nothing larger outlives the operations. Calls that
 // overlap without pause on several threads keep up to kScopedCachedBytes
 // of released memory between them.
