@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "compressor.h"
-#include "factory.h"
+#include "cpu/cpu_features.h"
 
 namespace {
 

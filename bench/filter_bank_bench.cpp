@@ -6,13 +6,13 @@
 
 #include <cmath>
 #include <memory>
+#include <utility>
 #include <vector>
 
-#include "completed.h"
-#include "dwt_factory.h"
-#include "factory.h"
-#include "wavelet_families.h"
-#include "wavelet_tables.h"
+#include "banks/factory.h"
+#include "banks/tables.h"
+#include "cpu/cpu_features.h"
+#include "multilevel.h"
 
 namespace {
 
@@ -27,22 +27,15 @@ std::vector<float> test_signal(std::size_t n) {
   return x;
 }
 
-bool host_runs(KernelPath path) {
-  const CpuFeatures f = cpu_features();
-  switch (path) {
-    case KernelPath::Avx: return (f & kCpuAvx2) && (f & kCpuFma);
-    case KernelPath::Sse: return (f & kCpuSse42) != 0;
-    case KernelPath::Portable: break;
-  }
-  return true;
-}
-
 void forward_and_inverse(benchmark::State& state, KernelPath path, std::span<const double> table) {
-  if (!host_runs(path)) return state.SkipWithError("this processor lacks the instruction set");
+  if (!supports(cpu_features(), path)) {
+    return state.SkipWithError("this processor lacks the instruction set");
+  }
   const auto n = static_cast<std::size_t>(state.range(0));
   const std::uint64_t levels = static_cast<std::uint64_t>(state.range(1));
-  const CompletedDwtExecutor executor(
-      make_filter_bank(make_dwt_factory(path), table, BorderMode::Wrap));
+  auto bank = make_filter_bank_f32(path, BorderMode::Wrap, table);
+  if (!bank.ok()) return state.SkipWithError("out of memory");
+  const CompletedDwtExecutor executor(std::move(bank).value());
   const std::vector<float> x = test_signal(n);
   for (auto _ : state) {
     auto m = executor.multi_dwt(x, levels);
@@ -58,7 +51,7 @@ void forward_and_inverse(benchmark::State& state, KernelPath path, std::span<con
 }
 
 void BM_FilterBankDb4(benchmark::State& state, KernelPath path) {
-  forward_and_inverse(state, path, daubechies_table(DaubechiesFamily::Db4));
+  forward_and_inverse(state, path, scaling_filter(DaubechiesFamily::Db4));
 }
 BENCHMARK_CAPTURE(BM_FilterBankDb4, Portable, KernelPath::Portable)
     ->Args({1000000, 8})->Args({10000, 5})->Unit(benchmark::kMillisecond);
@@ -69,7 +62,7 @@ BENCHMARK_CAPTURE(BM_FilterBankDb4, Avx, KernelPath::Avx)
 
 // A generic-bank member (14 taps) for comparison with the fixed ones.
 void BM_FilterBankDb7(benchmark::State& state, KernelPath path) {
-  forward_and_inverse(state, path, daubechies_table(DaubechiesFamily::Db7));
+  forward_and_inverse(state, path, scaling_filter(DaubechiesFamily::Db7));
 }
 BENCHMARK_CAPTURE(BM_FilterBankDb7, Portable, KernelPath::Portable)
     ->Args({1000000, 8})->Unit(benchmark::kMillisecond);

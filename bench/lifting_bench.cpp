@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "avx/cdf53f.h"
-#include "avx/cdf97f.h"
-#include "cdf53f.h"
-#include "cdf97f.h"
-#include "factory.h"
+#include "avx/cdf53.h"
+#include "avx/cdf97.h"
+#include "cpu/cpu_features.h"
+#include "lifting/cdf53.h"
+#include "lifting/cdf97.h"
 
 namespace {
 

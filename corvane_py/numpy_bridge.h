@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "buffer.h"
+#include "core/buffer.h"
 
 namespace corvane_py {
 

@@ -20,7 +20,7 @@
 #include "compressor.h"
 #include "decompressor.h"
 #include "error.h"
-#include "factory.h"
+#include "cpu/cpu_features.h"
 #include "header.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <new>
 
-#include "buffer.h"
-#include "err.h"
+#include "core/buffer.h"
+#include "core/memory.h"
 
 namespace corvane::arans {
 namespace {

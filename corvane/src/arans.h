@@ -25,8 +25,8 @@
 #include <string_view>
 #include <vector>
 
-#include "buffer.h"
-#include "util.h"
+#include "core/buffer.h"
+#include "core/result.h"
 
 namespace corvane::arans {
 

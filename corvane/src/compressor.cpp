@@ -11,8 +11,7 @@
 
 #include "arans.h"
 #include "header.h"
-#include "lifting_factory.h"
-#include "wavelet_families.h"
+#include "tessary.h"
 
 namespace corvane {
 namespace {
@@ -179,19 +178,23 @@ tessary::DwtExecutorHandle<float> make_executor(CompressionMethod method) {
 
 tessary::DwtExecutorHandle<float> make_executor(CompressionMethod method,
                                                 tessary::CpuFeatures features) {
-  switch (method) {
-    case CompressionMethod::Cdf53:
-      return tessary::make_cdf53_f32_for(features);
-    case CompressionMethod::Cdf97:
-      return tessary::make_cdf97_f32_for(features);
-    case CompressionMethod::Db4:
-      return tessary::make_daubechies_f32_for(features, tessary::DaubechiesFamily::Db4,
-                                              tessary::BorderMode::Wrap);
-    case CompressionMethod::Sym4:
-      return tessary::make_symlet_f32_for(features, tessary::SymletFamily::Sym4,
-                                          tessary::BorderMode::Wrap);
-  }
-  return tessary::make_cdf97_f32_for(features);
+  using tessary::Tessary;
+  auto made = [&] {
+    switch (method) {
+      case CompressionMethod::Cdf53:
+        return Tessary::make_cdf53_f32(features);
+      case CompressionMethod::Cdf97:
+        return Tessary::make_cdf97_f32(features);
+      case CompressionMethod::Db4:
+        return Tessary::make_daubechies_f32(features, tessary::DaubechiesFamily::Db4,
+                                            tessary::BorderMode::Wrap);
+      case CompressionMethod::Sym4:
+        return Tessary::make_symlet_f32(features, tessary::SymletFamily::Sym4,
+                                        tessary::BorderMode::Wrap);
+    }
+    return Tessary::make_cdf97_f32(features);
+  }();
+  return made ? std::move(made).value() : nullptr;
 }
 
 namespace {

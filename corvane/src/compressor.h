@@ -6,9 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "dwt_executor.h"
 #include "error.h"
-#include "factory.h"
+#include "tessary.h"
 
 namespace corvane {
 

@@ -5,10 +5,10 @@
 #include <span>
 #include <vector>
 
-#include "buffer.h"
 #include "compressor.h"
+#include "core/buffer.h"
 #include "error.h"
-#include "factory.h"
+#include "tessary.h"
 
 namespace corvane {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "util.h"
+#include "core/result.h"
 
 namespace corvane {
 

@@ -5,15 +5,20 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "border_mode.h"
+#include "banks/fixed_taps.h"
+#include "core/border_mode.h"
+#include "cpu/cpu_features.h"
 
 namespace tessary::testing_support {
 
 inline constexpr BorderMode kAllModes[] = {BorderMode::Clamp, BorderMode::Wrap,
                                            BorderMode::Reflect, BorderMode::Reflect101,
                                            BorderMode::Zeros};
+
+inline constexpr KernelPath kAllPaths[] = {KernelPath::Portable, KernelPath::Sse, KernelPath::Avx};
 
 inline std::string mode_name(BorderMode mode) {
   switch (mode) {
@@ -24,6 +29,25 @@ inline std::string mode_name(BorderMode mode) {
     case BorderMode::Zeros: return "Zeros";
   }
   return "Unknown";
+}
+
+inline std::string path_name(KernelPath path) {
+  switch (path) {
+    case KernelPath::Portable: return "Portable";
+    case KernelPath::Sse: return "Sse";
+    case KernelPath::Avx: return "Avx";
+  }
+  return "Unknown";
+}
+
+// Whether this processor can run the kernels of `path`.
+inline bool host_runs(KernelPath path) { return supports(cpu_features(), path); }
+
+// Every count of FixedTapCounts, for tests over all fixed-length banks.
+inline std::vector<std::uint64_t> fixed_tap_counts() {
+  return []<std::size_t... L>(std::index_sequence<L...>) {
+    return std::vector<std::uint64_t>{L...};
+  }(FixedTapCounts{});
 }
 
 inline std::vector<float> random_signal(std::uint64_t n, std::uint32_t seed) {
@@ -38,7 +62,8 @@ inline std::vector<float> random_signal(std::uint64_t n, std::uint32_t seed) {
 
 namespace tessary {
 
-// Failure messages name the mode instead of dumping its bytes.
+// Failure messages name the mode and the path instead of dumping their bytes.
 inline void PrintTo(BorderMode mode, std::ostream* os) { *os << testing_support::mode_name(mode); }
+inline void PrintTo(KernelPath path, std::ostream* os) { *os << testing_support::path_name(path); }
 
 }  // namespace tessary

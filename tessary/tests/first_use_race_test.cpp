@@ -1,6 +1,5 @@
-// The engine's process-wide choices (the cached feature word, the padding
-// writer, the shared lifting executors and the filter-bank factories) are made
-// on first use. This binary has a single test and nothing runs before it, so
+// The engine's process-wide choices (the cached feature word and the padding
+// writer) are made on first use. This binary has a single test and nothing runs before it, so
 // its threads really are the first callers: they are released together and
 // each reaches the choices in a different order. A torn or doubly made choice
 // shows up as a disagreement with the values read afterwards (and as a report
@@ -14,9 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "factory.h"
-#include "filter_padding.h"
-#include "lifting_factory.h"
+#include "banks/arena.h"
+#include "cpu/cpu_features.h"
 #include "tessary.h"
 
 namespace tessary {
@@ -26,7 +24,7 @@ constexpr int kThreads = 8;
 
 struct Observed {
   CpuFeatures features = 0;
-  ArenaWriter1d writer = nullptr;
+  ArenaWriter writer = nullptr;
   const void* cdf53 = nullptr;
   const void* cdf97 = nullptr;
   // The portable lifting instances, made on first use like the detected ones.
@@ -63,7 +61,7 @@ void step(int which, Observed& o, const std::vector<float>& x) {
       o.features = cpu_features();
       break;
     case 1:
-      o.writer = MakeArenaFactoryProvider<float>::make_arena_writer_1d_executor();
+      o.writer = chosen_arena_writer();
       break;
     case 2:
       o.cdf53 = Tessary::make_cdf53_f32().get();
@@ -81,12 +79,13 @@ void step(int which, Observed& o, const std::vector<float>& x) {
       o.sym7 = flattened(Tessary::make_symlet_f32(SymletFamily::Sym7, BorderMode::Reflect), x);
       break;
     default:
-      o.portable_cdf53 = make_cdf53_f32_for(0).get();
-      o.portable_cdf97 = make_cdf97_f32_for(0).get();
+      o.portable_cdf53 = Tessary::make_cdf53_f32(0).value().get();
+      o.portable_cdf97 = Tessary::make_cdf97_f32(0).value().get();
       // Only built, not run: the host may lack SSE4.2.
-      o.sse_db4_taps =
-          make_daubechies_f32_for(kCpuSse41 | kCpuSse42, DaubechiesFamily::Db4, BorderMode::Wrap)
-              ->filter_length();
+      o.sse_db4_taps = Tessary::make_daubechies_f32(kCpuSse41 | kCpuSse42, DaubechiesFamily::Db4,
+                                                    BorderMode::Wrap)
+                           .value()
+                           ->filter_length();
       break;
   }
 }
@@ -116,7 +115,7 @@ TEST(ConcurrentFirstUse, RacingFirstCallersAllSeeTheSingleChoiceOfThisProcessor)
   for (int k = 0; k < kSteps; ++k) step(k, settled, x);
   const CpuFeatures detected = features_from_readings(read_cpuid());
   EXPECT_EQ(settled.features, detected);
-  EXPECT_EQ(settled.writer, arena_writer_1d(choose_arena_writer_path(detected)));
+  EXPECT_EQ(settled.writer, arena_writer(choose_arena_writer_path(detected)));
   for (int t = 0; t < kThreads; ++t) {
     SCOPED_TRACE("thread " + std::to_string(t));
     EXPECT_EQ(seen[t].features, detected);

@@ -13,12 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "completed.h"
-#include "dwt_factory.h"
+#include "banks/factory.h"
+#include "banks/tables.h"
 #include "engine_test_support.h"
-#include "lifting_factory.h"
-#include "wavelet_families.h"
-#include "wavelet_tables.h"
+#include "multilevel.h"
+#include "tessary.h"
 
 namespace tessary {
 namespace {
@@ -36,17 +35,17 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 DwtExecutorHandle<float> bank(KernelPath path, DaubechiesFamily family) {
   return std::make_shared<const CompletedDwtExecutor>(
-      make_filter_bank(make_dwt_factory(path), daubechies_table(family), BorderMode::Wrap));
+      make_filter_bank_f32(path, BorderMode::Wrap, scaling_filter(family)).value());
 }
 
 constexpr CpuFeatures kAvx = kCpuAvx2 | kCpuFma;
 constexpr CpuFeatures kSse = kCpuSse41 | kCpuSse42;
 
 const Case kCases[] = {
-    {"Cdf53", 0, false, [] { return make_cdf53_f32_for(0); }},
-    {"Cdf97", 0, false, [] { return make_cdf97_f32_for(0); }},
-    {"AvxCdf53", kAvx, false, [] { return make_cdf53_f32_for(kAvx); }},
-    {"AvxCdf97", kAvx, false, [] { return make_cdf97_f32_for(kAvx); }},
+    {"Cdf53", 0, false, [] { return Tessary::make_cdf53_f32(0).value(); }},
+    {"Cdf97", 0, false, [] { return Tessary::make_cdf97_f32(0).value(); }},
+    {"AvxCdf53", kAvx, false, [] { return Tessary::make_cdf53_f32(kAvx).value(); }},
+    {"AvxCdf97", kAvx, false, [] { return Tessary::make_cdf97_f32(kAvx).value(); }},
     {"Db4Portable", 0, true, [] { return bank(KernelPath::Portable, DaubechiesFamily::Db4); }},
     {"Db4Sse", kSse, true, [] { return bank(KernelPath::Sse, DaubechiesFamily::Db4); }},
     {"Db4Avx", kAvx, true, [] { return bank(KernelPath::Avx, DaubechiesFamily::Db4); }},

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "border_mode.h"
+#include "core/border_mode.h"
 #include "tessary.h"
 
 namespace {

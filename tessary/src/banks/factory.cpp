@@ -1,0 +1,34 @@
+#include "banks/factory.h"
+
+#include <vector>
+
+#include "avx/fixed_taps.h"
+#include "banks/fixed_taps.h"
+#include "core/memory.h"
+#include "sse/fixed_taps.h"
+
+namespace tessary {
+
+TResult<IncompleteDwtExecutorHandle<float>> make_filter_bank_f32(
+    KernelPath path, BorderMode mode, std::span<const float> low_pass) {
+  switch (path) {
+    case KernelPath::Avx:
+      return avx::make_bank_f32(mode, low_pass);
+    case KernelPath::Sse:
+      return sse::make_bank_f32(mode, low_pass);
+    case KernelPath::Portable:
+      break;
+  }
+  return make_bank_f32(mode, low_pass);
+}
+
+TResult<IncompleteDwtExecutorHandle<float>> make_filter_bank_f32(
+    KernelPath path, BorderMode mode, std::span<const double> table) {
+  auto rounded = allocate_zeroed<float>(table.size());
+  if (!rounded) return fail(std::move(rounded).error());
+  std::vector<float>& floats = rounded.value();
+  for (std::size_t k = 0; k < table.size(); ++k) floats[k] = static_cast<float>(table[k]);
+  return make_filter_bank_f32(path, mode, std::span<const float>(floats));
+}
+
+}  // namespace tessary

@@ -1,7 +1,0 @@
-#include "wavelet10taps.h"
-
-namespace tessary {
-
-template class FixedTapsBank<10>;
-
-}  // namespace tessary
