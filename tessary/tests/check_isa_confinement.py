@@ -15,11 +15,17 @@ Disassembles the static library and fails when
 * such a function is a weak or COMDAT symbol (an inline function or a
   template instantiation the linker may pick from any object);
 * no kernel body of either namespace holds a wide instruction (the check
-  would then be looking at the wrong thing).
+  would then be looking at the wrong thing);
+* with --sources, a file outside avx/ and sse/ includes an intrinsics header
+  or enables an instruction set (a TESSARY_TARGET_ macro; core/target.h
+  defines them), or a header in avx/ or sse/ does either (kernel headers
+  declare classes only).
 
-    python check_isa_confinement.py [--objdump objdump] [--nm nm] libtessary.a
+    python check_isa_confinement.py [--objdump objdump] [--nm nm]
+        [--sources tessary/src] libtessary.a
 """
 import argparse
+import pathlib
 import re
 import subprocess
 import sys
@@ -117,10 +123,32 @@ def vague_linkage_symbols(nm, library):
     return names
 
 
+KERNEL_FOLDERS = ("avx", "sse")
+WIDE_SOURCE = re.compile(r"^\s*#\s*include\s*<\w*intrin\.h>|\bTESSARY_TARGET_\w+", re.M)
+
+
+def misplaced_wide_sources(root):
+    """Files under `root` that include intrinsics or enable an instruction set
+    although they are not kernel sources."""
+    root = pathlib.Path(root)
+    found = []
+    for path in sorted(root.rglob("*")):
+        if path.suffix not in {".h", ".cpp"}:
+            continue
+        relative = path.relative_to(root)
+        if relative.as_posix() == "core/target.h":
+            continue
+        kernel_source = relative.parts[0] in KERNEL_FOLDERS and path.suffix == ".cpp"
+        if not kernel_source and WIDE_SOURCE.search(path.read_text()):
+            found.append(relative.as_posix())
+    return found
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--objdump", default="objdump")
     parser.add_argument("--nm", default="nm")
+    parser.add_argument("--sources", help="the engine's source folder, to check its includes")
     parser.add_argument("library")
     args = parser.parse_args()
 
@@ -136,6 +164,10 @@ def main():
     for namespace in ("tessary::avx::", "tessary::sse::"):
         if not any(is_kernel_body(name) and namespace in name for name in wide):
             problems.append(f"no wide instruction found in any {namespace} kernel body")
+
+    if args.sources:
+        for path in misplaced_wide_sources(args.sources):
+            problems.append(f"intrinsics or a target macro outside the kernel sources: {path}")
 
     kernels = sum(1 for name in wide if is_kernel_body(name))
     print(f"{len(wide)} functions with wide instructions, {kernels} of them kernel bodies")
