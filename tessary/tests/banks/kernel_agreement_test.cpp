@@ -43,6 +43,14 @@ struct Kernel {
 
 void PrintTo(const Kernel& kernel, std::ostream* os) { *os << kernel.name; }
 
+// The shortest even tap count without a fixed-length bank.
+std::uint64_t shortest_generic_taps() {
+  const std::vector<std::uint64_t> fixed = fixed_tap_counts();
+  std::uint64_t taps = 2;
+  while (std::find(fixed.begin(), fixed.end(), taps) != fixed.end()) taps += 2;
+  return taps;
+}
+
 // Every fixed-length kernel of both paths, and the generic ones at a length
 // no fixed kernel has, at the longest family member and, on SSE, at sixteen
 // taps, which its fixed kernels stop short of.
@@ -55,7 +63,7 @@ std::vector<Kernel> all_kernels() {
       kernels.push_back({path_name(path) + (generic ? "Generic" : "Fixed") + std::to_string(taps),
                          path, taps, generic});
     }
-    for (const std::uint64_t taps : {14, 48}) {
+    for (const std::uint64_t taps : {shortest_generic_taps(), std::uint64_t{48}}) {
       kernels.push_back({path_name(path) + "Generic" + std::to_string(taps), path, taps, true});
     }
   }
