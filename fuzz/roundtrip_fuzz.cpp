@@ -22,6 +22,7 @@
 #include "error.h"
 #include "factory.h"
 #include "header.h"
+#include "options.h"
 
 namespace {
 
