@@ -6,7 +6,6 @@
 
 #include "buffer.h"
 #include "bytes.h"
-#include "err.h"
 
 namespace corvane::arans {
 namespace {

@@ -28,7 +28,6 @@
 #include "buffer.h"
 #include "coders/coder.h"
 #include "error.h"
-#include "util.h"
 
 namespace corvane::arans {
 
@@ -58,7 +57,7 @@ inline constexpr AransError AransError::InconsistentLength{AransErrorKind::Incon
 std::string render(const AransError& error);
 
 template <class T = void>
-using AResult = tessary::Result<T, AransError>;
+using AResult = Result<T, AransError>;
 
 inline constexpr std::uint32_t kProbabilityBits = 12;
 inline constexpr std::uint32_t kProbabilityScale = 1u << kProbabilityBits;  // 4096

@@ -22,8 +22,8 @@ namespace corvane::coders {
 
 // Where a decoder delivers the coefficient string. It keeps the first
 // `needed` coefficients as floats q * step (exact: step is a power of two),
-// counts them, and drops whatever follows. Its memory grows with what
-// arrives, never with what a payload claims.
+// counts them, and drops whatever follows. Beyond what a decoder reserves,
+// its memory grows with what arrives, never with what a payload claims.
 class CoefficientSink {
  public:
   CoefficientSink(std::uint64_t needed, float step) : needed_(needed), step_(step) {}
