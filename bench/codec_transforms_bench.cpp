@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "compressor.h"
 #include "cpu/cpu_features.h"
+#include "methods.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ void round_trip(benchmark::State& state, CompressionMethod method) {
   const bool lifting = method == CompressionMethod::Cdf53 || method == CompressionMethod::Cdf97;
   state.SetLabel(path_name(lifting ? tessary::choose_lifting_path(features)
                                    : tessary::choose_filter_bank_path(features)));
-  const auto executor = corvane::make_executor(method);
+  const auto executor = corvane::make_executor(method, features).value();
   const std::vector<float> x = bench_signal(static_cast<std::uint64_t>(state.range(0)));
   for (auto _ : state) {
     auto forward = executor->multi_dwt(x, kLevels);
@@ -73,15 +73,9 @@ void round_trip(benchmark::State& state, CompressionMethod method) {
 }
 
 const bool kRegistered = [] {
-  const std::pair<const char*, CompressionMethod> methods[] = {
-      {"cdf53", CompressionMethod::Cdf53},
-      {"cdf97", CompressionMethod::Cdf97},
-      {"db4", CompressionMethod::Db4},
-      {"sym4", CompressionMethod::Sym4},
-  };
-  for (const auto& [name, method] : methods) {
-    benchmark::RegisterBenchmark((std::string("codec_transform/") + name).c_str(), round_trip,
-                                 method)
+  for (const corvane::MethodRow& method : corvane::kMethodRows) {
+    benchmark::RegisterBenchmark(("codec_transform/" + std::string(method.name)).c_str(),
+                                 round_trip, method.value)
         ->Arg(1000000)
         ->Unit(benchmark::kMillisecond);
   }

@@ -10,7 +10,7 @@
 #include "arguments.h"
 #include "guard.h"
 #include "numpy_bridge.h"
-#include "options.h"
+#include "options_type.h"
 
 namespace corvane_py {
 namespace {

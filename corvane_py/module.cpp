@@ -4,7 +4,7 @@
 
 #include "functions.h"
 #include "guard.h"
-#include "options.h"
+#include "options_type.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "coders/coder.h"
 #include "header.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -36,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       h.compression_kind != corvane::kCompressionKind) {
     std::abort();
   }
-  if (h.scale < corvane::kMinScale || h.scale > corvane::kMaxScale || h.coder > 1) std::abort();
+  if (h.scale < corvane::kMinScale || h.scale > corvane::kMaxScale ||
+      !corvane::coders::coder_for_header_byte(h.coder)) std::abort();
   if (!std::isfinite(h.min) || !std::isfinite(h.max) || !std::isfinite(h.mean)) std::abort();
   return 0;
 }

@@ -22,6 +22,7 @@
 #include "error.h"
 #include "cpu/cpu_features.h"
 #include "header.h"
+#include "options.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "compressor.h"
-#include "error.h"
+#include "options.h"
 
 int main(int argc, char** argv) {
   if (argc != 5) {

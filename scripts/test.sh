@@ -2,14 +2,24 @@
 # Installs what the tests need, builds everything once and runs every C++ and
 # Python test, then the C++ tests again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then a short run of every fuzz harness. Safe to
-# run again: packages, the venv and the builds are reused.
-#   FUZZ_SECONDS=N   seconds per fuzz harness (default 15, 0 skips fuzzing)
+# run again: packages, the venv and the builds are reused. CI runs it without
+# arguments.
+#   --quick (or QUICK=1)  stop after ctest and pytest: no sanitizer build, no fuzzing
+#   FUZZ_SECONDS=N        seconds per fuzz harness (default 15, 0 skips fuzzing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+quick="${QUICK:-0}"
+for arg in "$@"; do
+  case "$arg" in
+    --quick) quick=1 ;;
+    *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
+  esac
+done
 source scripts/setup.sh
 
 ctest --test-dir build/py --output-on-failure -j2
 python -m pytest -q tests
+[ "$quick" != 0 ] && exit 0
 
 # The C++ tests with ASan + UBSan (gcc, build/asan).
 bash scripts/sanitize.sh address

@@ -3,20 +3,20 @@
 #include <algorithm>
 #include <bit>
 
+#include "bytes.h"
+#include "coders/coder.h"
+
 namespace corvane {
 namespace {
 
-std::uint32_t load_u32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-void store_u32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
+static_assert(
+    [] {
+      for (const MethodRow& row : kMethodRows) {
+        if (row.tag.size() != std::tuple_size_v<decltype(CorvaneHeader::method_tag)>) return false;
+      }
+      return true;
+    }(),
+    "every method tag fills the header's tag field");
 
 // Infinite or NaN: all exponent bits set.
 bool is_finite_bits(std::uint32_t bits) { return (bits & 0x7F800000u) != 0x7F800000u; }
@@ -42,12 +42,13 @@ CorvaneHeader CorvaneHeader::for_payload(const CompressionOptions& options, std:
   h.magic = kMagic;
   h.version = kVersion;
   h.compression_kind = kCompressionKind;
-  const auto& tag = kMethodTags[static_cast<std::size_t>(options.method())];
-  std::transform(tag.begin(), tag.end(), h.method_tag.begin(),
-                 [](char c) { return static_cast<std::uint8_t>(c); });
+  const std::string_view tag = tag_of(options.method());
+  for (std::size_t i = 0; i < h.method_tag.size(); ++i) {
+    h.method_tag[i] = static_cast<std::uint8_t>(tag[i]);
+  }
   h.levels = levels;
   h.scale = options.scale();
-  h.coder = header_coder_byte(options.coder());
+  h.coder = coders::coder_for(options.coder()).header_byte;
   h.sample_count = sample_count;
   h.min = min;
   h.max = max;
@@ -63,10 +64,12 @@ CorvaneHeader CorvaneHeader::for_payload(const CompressionOptions& options, std:
 //  4     1   version major = 1   else InvalidHeaderVersion(bytes 4, 5)
 //  5     1   version minor       kept
 //  6     2   kind "f3"           else InvalidCompressionKind(bytes 6, 7)
-//  8     4   method tag          cf53|cf97|db04|sym4, else InvalidCompressionMethod(bytes 8..11)
+//  8     4   method tag          a method's tag (cf53|cf97|db04|sym4), else
+//                                  InvalidCompressionMethod(bytes 8..11)
 // 12     1   levels              kept (the decoder bounds it)
 // 13     1   scale               6..12, else UnsupportedScale(byte)
-// 14     1   coder               0 DEFLATE | 1 rANS, else UnknownEntropyCoder(byte)
+// 14     1   coder               a coder's byte (0 DEFLATE | 1 rANS), else
+//                                  UnknownEntropyCoder(byte)
 // 15     1   reserved            kept
 // 16     4   sample_count u32    kept (the decoder bounds it)
 // 20     4   min  f32            finite, else InvalidHeader
@@ -97,19 +100,19 @@ CResult<CorvaneHeader> CorvaneHeader::from_bytes(std::span<const std::uint8_t> b
   h.scale = p[13];
   if (h.scale < kMinScale || h.scale > kMaxScale) return CorvaneError::unsupported_scale(h.scale);
   h.coder = p[14];
-  if (h.coder > 1) return CorvaneError::unknown_entropy_coder(h.coder);
+  if (!coders::coder_for_header_byte(h.coder)) return CorvaneError::unknown_entropy_coder(h.coder);
   h.reserved = p[15];
-  h.sample_count = load_u32(p + 16);
-  const std::uint32_t min_bits = load_u32(p + 20);
-  const std::uint32_t max_bits = load_u32(p + 24);
-  const std::uint32_t mean_bits = load_u32(p + 28);
+  h.sample_count = load_le32(p + 16);
+  const std::uint32_t min_bits = load_le32(p + 20);
+  const std::uint32_t max_bits = load_le32(p + 24);
+  const std::uint32_t mean_bits = load_le32(p + 28);
   if (!is_finite_bits(min_bits) || !is_finite_bits(max_bits) || !is_finite_bits(mean_bits)) {
     return CorvaneError::invalid_header();
   }
   h.min = std::bit_cast<float>(min_bits);
   h.max = std::bit_cast<float>(max_bits);
   h.mean = std::bit_cast<float>(mean_bits);
-  h.payload_len = load_u32(p + 32);
+  h.payload_len = load_le32(p + 32);
   h.reserved_tail = take<16>(p + 36);
   return h;
 }
@@ -125,11 +128,11 @@ std::array<std::uint8_t, kHeaderLen> CorvaneHeader::to_bytes() const {
   p[13] = scale;
   p[14] = coder;
   p[15] = reserved;
-  store_u32(p + 16, sample_count);
-  store_u32(p + 20, std::bit_cast<std::uint32_t>(min));
-  store_u32(p + 24, std::bit_cast<std::uint32_t>(max));
-  store_u32(p + 28, std::bit_cast<std::uint32_t>(mean));
-  store_u32(p + 32, payload_len);
+  store_le32(p + 16, sample_count);
+  store_le32(p + 20, std::bit_cast<std::uint32_t>(min));
+  store_le32(p + 24, std::bit_cast<std::uint32_t>(max));
+  store_le32(p + 28, std::bit_cast<std::uint32_t>(mean));
+  store_le32(p + 32, payload_len);
   put(p + 36, reserved_tail);
   return out;
 }

@@ -4,10 +4,12 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 
 #include "error.h"
+#include "options.h"
 
 namespace corvane {
 
@@ -15,6 +17,9 @@ inline constexpr std::size_t kHeaderLen = 52;
 inline constexpr std::array<std::uint8_t, 4> kMagic = {'C', 'R', 'V', 'N'};
 inline constexpr std::array<std::uint8_t, 2> kVersion = {1, 1};
 inline constexpr std::array<std::uint8_t, 2> kCompressionKind = {'f', '3'};
+// Largest sample count a container can describe: readers take the count
+// field as a signed 32-bit value.
+inline constexpr std::uint64_t kMaxSampleCount = std::numeric_limits<std::int32_t>::max();
 
 // Every header field in stored order and width; no heap parts, so the record
 // is exactly as large as the bytes it comes from.
@@ -35,7 +40,7 @@ struct CorvaneHeader {
   std::array<std::uint8_t, 16> reserved_tail{};
 
   // The header the compression pipeline writes before a payload made with
-  // these options. Auto is recorded as the coder that ran (rANS).
+  // these options. The coder byte names the coder that ran, never Auto.
   static CorvaneHeader for_payload(const CompressionOptions& options, std::uint8_t levels,
                                    std::uint32_t sample_count, float min, float max, float mean,
                                    std::uint32_t payload_len);

@@ -11,18 +11,21 @@
 #include <variant>
 #include <vector>
 
-#include "arans.h"
+#include "bytes.h"
+#include "coders/arans.h"
 
 // The largest single allocation made while tracking is on: decoding must not
-// trust a claimed length for one big up-front allocation. g++ sees the
-// replacement delete's free() inlined next to the replacement new and takes
-// the pair for a mismatch.
+// trust a claimed length for one big up-front allocation. Requests of
+// g_refused_from bytes or more fail, as they would with memory exhausted.
+// g++ sees the replacement delete's free() inlined next to the replacement
+// new and takes the pair for a mismatch.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
 namespace {
 std::atomic<bool> g_tracking{false};
 std::atomic<std::size_t> g_largest_request{0};
+std::atomic<std::size_t> g_refused_from{SIZE_MAX};
 }  // namespace
 
 void* operator new(std::size_t bytes) {
@@ -31,6 +34,7 @@ void* operator new(std::size_t bytes) {
     while (bytes > seen && !g_largest_request.compare_exchange_weak(seen, bytes)) {
     }
   }
+  if (bytes >= g_refused_from.load(std::memory_order_relaxed)) throw std::bad_alloc();
   if (void* p = std::malloc(bytes == 0 ? 1 : bytes)) return p;
   throw std::bad_alloc();
 }
@@ -69,6 +73,11 @@ Bytes coefficient_bytes(std::size_t count, std::uint32_t seed) {
   return out;
 }
 
+void append_leb128(Bytes& out, std::uint64_t value) {
+  std::uint8_t number[kMaxLeb128Bytes];
+  out.insert(out.end(), number, number + put_leb128(number, value));
+}
+
 Bytes stream_of(std::uint8_t odd_flag, std::uint8_t context_bits, std::uint64_t pairs,
                 const Bytes& code0, const Bytes& rest) {
   Bytes s = {odd_flag, context_bits};
@@ -79,21 +88,43 @@ Bytes stream_of(std::uint8_t odd_flag, std::uint8_t context_bits, std::uint64_t 
   return s;
 }
 
+Bytes encoded(const Bytes& input) {
+  auto r = encode_stream(input);
+  EXPECT_TRUE(r.ok()) << render(r.error());
+  return r.ok() ? Bytes(r.value().begin(), r.value().end()) : Bytes{};
+}
+
 Bytes decoded(const Bytes& stream) {
   auto r = decode_stream(stream);
   EXPECT_TRUE(r.ok()) << render(r.error());
-  return r.ok() ? r.value() : Bytes{};
+  return r.ok() ? Bytes(r.value().begin(), r.value().end()) : Bytes{};
+}
+
+Bytes plane_code(const Bytes& plane, std::uint8_t context_bits) {
+  return encode_plane(plane, context_bits).value();
 }
 
 TEST(AransErrors, RenderTheirSentences) {
   EXPECT_EQ(render(AransError::Truncated), "Stream truncated");
   EXPECT_EQ(render(AransError::InconsistentLength), "Inconsistent or oversized length in stream");
+  EXPECT_EQ(render(AransError::out_of_memory(65536)),
+            "Out of memory, can't allocate additional 65536");
+}
+
+// In the codec, running out of memory stays OutOfMemory with its bytes; the
+// stream's own faults are DecompressionFailed with their sentence.
+TEST(AransErrors, ReachTheCodecAsItsErrors) {
+  EXPECT_EQ(to_codec_error(AransError::out_of_memory(65536)), CorvaneError::out_of_memory(65536));
+  EXPECT_EQ(to_codec_error(AransError::Truncated).render(),
+            "Can't decompress data, reason: Stream truncated");
+  EXPECT_EQ(to_codec_error(AransError::InconsistentLength).render(),
+            "Can't decompress data, reason: Inconsistent or oversized length in stream");
 }
 
 TEST(AransStream, AbcdefGivesTheKnownStream) {
   const Bytes expected = {0x00, 0x03, 0x03, 0x06, 0xe6, 0x34, 0xcc, 0x00,
                           0x00, 0x31, 0x01, 0x37, 0xba, 0x00, 0x80, 0x37};
-  EXPECT_EQ(encode_stream(bytes_of("abcdef")), expected);
+  EXPECT_EQ(encoded(bytes_of("abcdef")), expected);
   EXPECT_EQ(decoded(expected), bytes_of("abcdef"));
 }
 
@@ -107,7 +138,7 @@ class AransRoundTrip : public testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(AransRoundTrip, RestoresTheInputWithTheLayoutItPromises) {
   const Bytes& input = GetParam().input;
-  const Bytes stream = encode_stream(input);
+  const Bytes stream = encoded(input);
   EXPECT_EQ(decoded(stream), input);
   if (input.size() <= kMaxShortFormBytes) {
     EXPECT_EQ(stream, input);
@@ -148,7 +179,7 @@ class AransPrefix : public testing::TestWithParam<std::size_t> {};
 TEST_P(AransPrefix, EveryPrefixIsTruncatedOrAShortForm) {
   Bytes input = coefficient_bytes(GetParam() / 2 + 1, 9);
   input.resize(GetParam());
-  const Bytes stream = encode_stream(input);
+  const Bytes stream = encoded(input);
   for (std::size_t len = 0; len < stream.size(); ++len) {
     const Bytes prefix(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(len));
     auto r = decode_stream(prefix);
@@ -192,7 +223,7 @@ Bytes ff9_then(std::uint8_t last) {
 }
 
 std::vector<MalformedCase> malformed_cases() {
-  const Bytes abcdef = encode_stream(bytes_of("abcdef"));
+  const Bytes abcdef = encoded(bytes_of("abcdef"));
   const Bytes body(abcdef.begin() + 4, abcdef.end());  // both plane codes
   const Bytes code0(body.begin(), body.begin() + 6);
   const Bytes code1(body.begin() + 6, body.end());
@@ -209,7 +240,7 @@ std::vector<MalformedCase> malformed_cases() {
       {"FiveBytesAreKeptEvenIfTheyLookLikeAHeader", {0, 3, 1, 1, 9}, {}, {0, 3, 1, 1, 9}},
       {"OddFlagReadsOnlyBit0", stream_of(0xFE, 3, 3, code0, code1), {}, bytes_of("abcdef")},
       {"ContextBits9", stream_of(0, 9, 3, code0, code1), IL, {}},
-      {"ContextBits0", stream_of(0, 0, even.size(), encode_plane(even, 0), encode_plane(odd, 0)), {}, data},
+      {"ContextBits0", stream_of(0, 0, even.size(), plane_code(even, 0), plane_code(odd, 0)), {}, data},
       {"PairCountAbove2To28", stream_of(0, 3, kMaxPairs + 1, code0, code1), IL, {}},
       {"PairCount2To28RunsOutOfCode", stream_of(0, 3, kMaxPairs, code0, code1), TR, {}},
       {"PairCountCutShort", {0, 3, 0x80, 0x80, 0x80, 0x80}, TR, {}},
@@ -229,7 +260,7 @@ INSTANTIATE_TEST_SUITE_P(Streams, AransMalformed, testing::ValuesIn(malformed_ca
 
 TEST(AransStream, ExtraBytesAfterPlane0CodeAreIgnored) {
   const Bytes input = coefficient_bytes(700, 13);
-  const Bytes stream = encode_stream(input);
+  const Bytes stream = encoded(input);
   std::size_t cursor = 2;
   const std::uint64_t pairs = rv(stream, cursor).value();
   const std::uint64_t length0 = rv(stream, cursor).value();
@@ -254,11 +285,44 @@ TEST(AransStream, HugeClaimWithTinyBodyAllocatesLittle) {
   EXPECT_LE(g_largest_request.load(), std::size_t{1} << 20);
 }
 
+// Running out of memory is OutOfMemory with the bytes asked for, on either
+// side, and never passes for a fault of the stream.
+class RefusedAllocations {
+ public:
+  explicit RefusedAllocations(std::size_t from) { g_refused_from = from; }
+  ~RefusedAllocations() { g_refused_from = SIZE_MAX; }
+};
+
+TEST(AransMemory, DecoderOutOfMemoryIsNotAnInconsistentLength) {
+  const Bytes plane(std::size_t{2} << 20, 0x11);
+  const Bytes code = plane_code(plane, 8);
+  AResult<std::vector<std::uint8_t>> r = AransError::Truncated;
+  {
+    const RefusedAllocations refused(std::size_t{1} << 20);
+    r = decode_plane(code, plane.size(), 8);
+  }
+  ASSERT_FALSE(r.ok());
+  // The output doubles from 64 KiB as bytes arrive; the 1 MiB step is refused.
+  EXPECT_EQ(r.error(), AransError::out_of_memory(std::size_t{1} << 20));
+}
+
+TEST(AransMemory, EncoderOutOfMemoryIsAValue) {
+  const Bytes plane = random_bytes(std::size_t{2} << 20, 17);
+  AResult<std::vector<std::uint8_t>> r = AransError::Truncated;
+  {
+    const RefusedAllocations refused(std::size_t{1} << 20);
+    r = encode_plane(plane, 8);
+  }
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().kind, AransErrorKind::OutOfMemory);
+  EXPECT_GE(r.error().bytes, std::size_t{1} << 20);
+}
+
 TEST(AransPlane, EdgeArguments) {
   EXPECT_TRUE(decode_plane({}, 0, 3).value().empty());
   EXPECT_EQ(decode_plane(Bytes{1, 2, 3}, 1, 3).error(), AransError::Truncated);
   EXPECT_EQ(decode_plane(Bytes{0, 0, 1, 0}, 1, 9).error(), AransError::InconsistentLength);
-  EXPECT_TRUE(encode_plane({}, 3).empty());
+  EXPECT_TRUE(plane_code({}, 3).empty());
 }
 
 // The encoder replays its model chunk by chunk from table copies; wherever
@@ -283,9 +347,9 @@ TEST_P(AransPlaneCuts, CodeDoesNotDependOnTheCut) {
   plane.resize(c.plane_bytes, 0x7F);
   const auto bits = static_cast<std::uint8_t>(c.context_bits);
 
-  const Bytes whole = encode_plane_in_chunks(plane, bits, plane.size());
-  EXPECT_EQ(encode_plane_in_chunks(plane, bits, c.chunk_bytes), whole);
-  EXPECT_EQ(encode_plane(plane, bits), whole);
+  const Bytes whole = encode_plane_in_chunks(plane, bits, plane.size()).value();
+  EXPECT_EQ(encode_plane_in_chunks(plane, bits, c.chunk_bytes).value(), whole);
+  EXPECT_EQ(plane_code(plane, bits), whole);
   auto back = decode_plane(whole, plane.size(), bits);
   ASSERT_TRUE(back.ok());
   EXPECT_EQ(back.value(), plane);
@@ -301,25 +365,16 @@ INSTANTIATE_TEST_SUITE_P(
              std::to_string(param.param.chunk_bytes);
     });
 
-TEST(AransLeb128, ShortestFormAndTheTenthByte) {
-  using V = std::variant<std::uint64_t, AransError>;
-  const auto read = [](const Bytes& b, std::size_t cursor) -> V {
-    auto r = rv(b, cursor);
-    if (!r) return r.error();
-    EXPECT_EQ(cursor, b.size());
-    return r.value();
-  };
-  for (std::uint64_t v : {0ull, 127ull, 128ull, 16384ull, 1ull << 28, 1ull << 63, ~0ull}) {
-    Bytes b = {0xEE};
-    append_leb128(b, v);
-    const std::size_t significant_bits = v == 0 ? 1 : 64 - static_cast<std::size_t>(__builtin_clzll(v));
-    EXPECT_EQ(b.size(), 1 + (significant_bits + 6) / 7) << v;
-    EXPECT_EQ(read(b, 1), V(v));
-  }
-  EXPECT_EQ(read(ff9_then(0x7F), 0), V(~0ull));
-  EXPECT_EQ(read(ff9_then(0x7E), 0), V((1ull << 63) - 1));  // only bit 0 counts
-  EXPECT_EQ(read(ff9_then(0x80), 0), V(AransError::InconsistentLength));
-  EXPECT_EQ(read(Bytes(9, 0xFF), 0), V(AransError::Truncated));
+// The reader's own faults as the coder reports them: a number cut short is
+// Truncated, one that runs past ten bytes InconsistentLength.
+TEST(AransLeb128, ReaderFaultsAreStreamFaults) {
+  std::size_t cursor = 0;
+  EXPECT_EQ(rv(ff9_then(0x80), cursor).error(), AransError::InconsistentLength);
+  cursor = 0;
+  EXPECT_EQ(rv(Bytes(9, 0xFF), cursor).error(), AransError::Truncated);
+  cursor = 1;
+  EXPECT_EQ(rv(Bytes{0xEE, 0x80, 0x01}, cursor).value(), 128u);
+  EXPECT_EQ(cursor, 3u);
 }
 
 // The reciprocal table against plain division, for every frequency, at the

@@ -1,7 +1,8 @@
 """Seeds for arans_decode_fuzz: a few valid streams and hand-made headers
 around each check of the decoder. Usage: arans_decode.py OUTDIR"""
-import os
 import sys
+
+from seedfiles import write_seeds
 
 # Streams written by the encoder: "abcdef", "abcdefg", a pangram, and 24
 # small int16 coefficients.
@@ -44,10 +45,7 @@ def main(outdir):
         stream(0, 3, 3, code0 + b"\x5a\x5a\x5a", code1),  # padded plane 0
         stream(0, 3, 2, b"\x00\x00\x00\x00", b"\x00\x00\x00\x00"),  # start states of 0
     ]
-    os.makedirs(outdir, exist_ok=True)
-    for i, seed in enumerate(seeds):
-        with open(os.path.join(outdir, f"seed{i:02d}"), "wb") as f:
-            f.write(seed)
+    write_seeds(outdir, seeds)
 
 
 if __name__ == "__main__":

@@ -1,9 +1,10 @@
 """Seeds for arans_roundtrip_fuzz: raw inputs around the short forms, odd and
 even lengths, skewed and coefficient-like bytes. Usage: arans_roundtrip.py OUTDIR"""
-import os
 import random
 import struct
 import sys
+
+from seedfiles import write_seeds
 
 
 def coefficients(count, rng):
@@ -17,10 +18,7 @@ def main(outdir):
     seeds = [b"", b"a", b"abcde", b"abcdef", b"abcdefg"]
     seeds += [bytes(64), b"\xff" * 65, bytes(rng.randrange(256) for _ in range(301))]
     seeds += [coefficients(n, rng) for n in (3, 50, 700)]
-    os.makedirs(outdir, exist_ok=True)
-    for i, seed in enumerate(seeds):
-        with open(os.path.join(outdir, f"seed{i:02d}"), "wb") as f:
-            f.write(seed)
+    write_seeds(outdir, seeds)
 
 
 if __name__ == "__main__":

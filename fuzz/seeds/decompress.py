@@ -9,6 +9,8 @@ import struct
 import subprocess
 import sys
 
+from seedfiles import write_seeds
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
@@ -36,7 +38,6 @@ CONFIGS = [
 
 
 def main(outdir, writer):
-    os.makedirs(outdir, exist_ok=True)
     seeds = {}
     for i, (name, samples) in enumerate(signals()):
         raw = struct.pack(f"<{len(samples)}f", *samples)
@@ -60,9 +61,7 @@ def main(outdir, writer):
     seeds["levels0"] = base[:12] + b"\x00" + base[13:]
     seeds["count_huge"] = base[:16] + struct.pack("<I", 0x7FFFFFFF) + base[20:]
     seeds["coder_flipped"] = base[:14] + b"\x00" + base[15:]
-    for name, data in seeds.items():
-        with open(os.path.join(outdir, name), "wb") as f:
-            f.write(data)
+    write_seeds(outdir, seeds)
 
 
 if __name__ == "__main__":

@@ -1,8 +1,9 @@
 """Seeds for header_fuzz: valid headers for each method and coder, and one
 with each field just past what the reader accepts."""
-import os
 import struct
 import sys
+
+from seedfiles import write_seeds
 
 
 def header(tag=b"cf97", levels=6, scale=11, coder=1, count=1000,
@@ -15,7 +16,6 @@ def header(tag=b"cf97", levels=6, scale=11, coder=1, count=1000,
 
 
 def main(out):
-    os.makedirs(out, exist_ok=True)
     seeds = {}
     for tag in (b"cf53", b"cf97", b"db04", b"sym4"):
         for coder in (0, 1):
@@ -35,9 +35,7 @@ def main(out):
     seeds["nan_mean"] = header(mean=float("nan"))
     seeds["inf_max"] = header(hi=float("inf"))
     seeds["not_utf8_magic"] = header(magic=b"\xff\xfe\xc3\x28")
-    for name, data in seeds.items():
-        with open(os.path.join(out, name), "wb") as f:
-            f.write(data)
+    write_seeds(out, seeds)
 
 
 if __name__ == "__main__":

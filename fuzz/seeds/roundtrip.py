@@ -6,10 +6,11 @@ Input layout (see fuzz/roundtrip_fuzz.cpp): byte 0 = method | cutoff << 2 |
 coder << 4; byte 1 = scale - 6 | double << 3 | path << 4; byte 2 = which
 special values to splice in; then float32 samples."""
 import math
-import os
 import random
 import struct
 import sys
+
+from seedfiles import write_seeds
 
 
 def seed(method, cutoff, coder, scale, double, path, specials, samples):
@@ -32,10 +33,7 @@ def main(outdir):
         for method in range(4):
             seeds.append(seed(method, i % 3, (i + method) % 3, 6 + (i + 2 * method) % 7,
                               (i + method) & 1, (method + i) % 3, 0 if i < 4 else 0x3F, samples))
-    os.makedirs(outdir, exist_ok=True)
-    for i, data in enumerate(seeds):
-        with open(os.path.join(outdir, f"seed{i:02d}"), "wb") as f:
-            f.write(data)
+    write_seeds(outdir, seeds)
 
 
 if __name__ == "__main__":

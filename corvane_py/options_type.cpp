@@ -1,6 +1,7 @@
-#include "options.h"
+#include "options_type.h"
 
 #include <optional>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -35,10 +36,10 @@ PyObject* build_options(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                                    &cutoff_arg, &coder_arg)) {
     return nullptr;
   }
-  std::string_view method = "cdf97";
-  std::uint8_t scale = 11;
-  std::string_view cutoff = "low";
-  std::optional<std::string_view> coder;
+  std::string_view method = corvane::name_of(corvane::kDefaultMethod);
+  std::uint8_t scale = corvane::kDefaultScale;
+  std::string_view cutoff = corvane::name_of(corvane::kDefaultCutoff);
+  std::optional<std::string_view> coder;  // None: the default coder
   if (method_arg != nullptr && !str_argument("method", method_arg, method)) return nullptr;
   if (scale_arg != nullptr && !u8_argument("scale", scale_arg, scale)) return nullptr;
   if (cutoff_arg != nullptr && !str_argument("cutoff", cutoff_arg, cutoff)) return nullptr;
@@ -68,36 +69,41 @@ void options_dealloc(PyObject* self) noexcept {
   Py_DECREF(type);  // instances of a heap type hold a reference to it
 }
 
-// The text signature and nothing else: __doc__ stays empty.
-constexpr char kDoc[] =
-    "CorvnCompressionOptions(method=\"cdf97\", scale=11, cutoff=\"low\", coder=None)\n--\n\n";
-
-PyType_Slot kSlots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(options_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(options_dealloc)},
-    {Py_tp_doc, const_cast<char*>(kDoc)},
-    {0, nullptr},
-};
-
 #ifdef Py_TPFLAGS_IMMUTABLETYPE
 constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 #else
 constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT;
 #endif
 
-PyType_Spec kSpec = {
-    "corvane.CorvnCompressionOptions",
-    static_cast<int>(sizeof(OptionsObject)),
-    0,
-    static_cast<unsigned int>(kFlags),
-    kSlots,
-};
+// The class's specification. Its docstring is the text signature with the
+// codec's defaults and nothing else (__doc__ stays empty); made on the first
+// import and kept for the process.
+PyType_Spec* options_spec() {
+  static const std::string doc =
+      "CorvnCompressionOptions(method=\"" + std::string(corvane::name_of(corvane::kDefaultMethod)) +
+      "\", scale=" + std::to_string(corvane::kDefaultScale) + ", cutoff=\"" +
+      std::string(corvane::name_of(corvane::kDefaultCutoff)) + "\", coder=None)\n--\n\n";
+  static PyType_Slot slots[] = {
+      {Py_tp_new, reinterpret_cast<void*>(options_new)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(options_dealloc)},
+      {Py_tp_doc, const_cast<char*>(doc.c_str())},
+      {0, nullptr},
+  };
+  static PyType_Spec spec = {
+      "corvane.CorvnCompressionOptions",
+      static_cast<int>(sizeof(OptionsObject)),
+      0,
+      static_cast<unsigned int>(kFlags),
+      slots,
+  };
+  return &spec;
+}
 
 }  // namespace
 
 int add_options_type(PyObject* module) {
   if (g_options_type == nullptr) {
-    g_options_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&kSpec));
+    g_options_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(options_spec()));
     if (g_options_type == nullptr) return -1;
   }
   return PyModule_AddType(module, g_options_type);

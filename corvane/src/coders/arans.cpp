@@ -1,13 +1,12 @@
-#include "arans.h"
+#include "coders/arans.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "core/buffer.h"
 #include "core/memory.h"
+#include "bytes.h"
 
 namespace corvane::arans {
 namespace {
@@ -16,6 +15,11 @@ constexpr std::array<std::string_view, 2> kMessages = {
     "Stream truncated",
     "Inconsistent or oversized length in stream",
 };
+
+// An allocation that failed: the coder ran out of memory.
+AransError out_of_memory(const tessary::TessaryError& allocation) {
+  return AransError::out_of_memory(allocation.first);
+}
 
 // A normalised state lies in [kStateLow, 2^32); renormalisation moves 16 bits.
 constexpr std::uint32_t kStateLow = 1u << 16;
@@ -97,18 +101,6 @@ std::uint8_t context_bits_for(std::uint64_t input_bytes) {
   return input_bytes < kLargeInputBytes ? 3 : 8;
 }
 
-void store_le32(std::uint8_t* out, std::uint32_t v) {
-  out[0] = static_cast<std::uint8_t>(v);
-  out[1] = static_cast<std::uint8_t>(v >> 8);
-  out[2] = static_cast<std::uint8_t>(v >> 16);
-  out[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
-std::uint32_t load_le32(const std::uint8_t* in) {
-  return std::uint32_t{in[0]} | std::uint32_t{in[1]} << 8 | std::uint32_t{in[2]} << 16 |
-         std::uint32_t{in[3]} << 24;
-}
-
 // First output size of the decoder. A stream's claimed byte count is not
 // trusted for one big allocation: a dozen bytes may claim 2^28 pairs. The
 // output starts at this size (or the claim, if smaller) and doubles as bytes
@@ -119,37 +111,23 @@ constexpr std::uint64_t kInitialOutputBytes = std::uint64_t{1} << 16;
 
 }  // namespace
 
-std::string_view render(AransError error) { return kMessages[static_cast<std::size_t>(error)]; }
+std::string render(const AransError& error) {
+  if (error.kind == AransErrorKind::OutOfMemory) {
+    return "Out of memory, can't allocate additional " + std::to_string(error.bytes);
+  }
+  return std::string(kMessages[static_cast<std::size_t>(error.kind)]);
+}
 
 std::uint32_t divide_by_frequency(std::uint32_t x, std::uint32_t frequency) {
   return quotient(x, frequency);
 }
 
-void append_leb128(std::vector<std::uint8_t>& out, std::uint64_t value) {
-  while (value >= 0x80) {
-    out.push_back(static_cast<std::uint8_t>(value | 0x80));
-    value >>= 7;
-  }
-  out.push_back(static_cast<std::uint8_t>(value));
-}
-
 AResult<std::uint64_t> rv(std::span<const std::uint8_t> buffer, std::size_t& cursor) {
-  constexpr unsigned kMaxBytes = 10;
-  std::uint64_t value = 0;
-  for (unsigned i = 0; i < kMaxBytes; ++i) {
-    if (cursor >= buffer.size()) return AransError::Truncated;
-    const std::uint8_t byte = buffer[cursor++];
-    if (i == kMaxBytes - 1) {
-      // 9 * 7 = 63 bits are taken; the tenth byte can only supply bit 63.
-      if (byte & 0x80) return AransError::InconsistentLength;
-      return value | std::uint64_t{byte & 1u} << 63;
-    }
-    value |= std::uint64_t{byte & 0x7Fu} << (7 * i);
-    if (!(byte & 0x80)) return value;
-  }
-  return value;  // not reached: the tenth byte returns above
+  auto read = read_leb128(buffer, cursor);
+  if (read) return read.value();
+  return read.error() == Leb128Error::Truncated ? AransError::Truncated
+                                                : AransError::InconsistentLength;
 }
-
 
 namespace {
 
@@ -175,9 +153,9 @@ namespace {
 // per plane byte) until that would take more than kMostChunks table copies.
 // The working memory is then about a byte per input pair up to 2^28 pairs,
 // as with kFewChunks alone, but past that it grows a thirtieth as fast: at
-// 2^31 samples the list alone took 2 GiB; now the list and the copies (256
-// KiB each with 8 context bits) take 320 MiB. How the planes are cut does not
-// change the code.
+// 2^31 samples the list and the copies (256 KiB each with 8 context bits)
+// take 320 MiB, where 32 chunks would need a 2 GiB list. How the planes are
+// cut does not change the code.
 constexpr std::size_t kMinChunkBytes = std::size_t{1} << 16;
 constexpr std::size_t kCachedChunkBytes = std::size_t{1} << 18;
 constexpr std::size_t kFewChunks = 32;
@@ -288,9 +266,8 @@ struct EncodeLane {
 inline void code_entry(EncodeLane& l, std::uint32_t entry) {
   const EntryCoding& c = kEntryCodings[entry];
   // Renormalising: the low word is always stored and kept only when it is
-  // shifted out. (A branch on `emit`, which compilers make of this, measured
-  // faster than a select: it is well predicted and keeps the comparison off
-  // the state's dependency chain.)
+  // shifted out. Compilers make a branch of `emit`, which is well predicted
+  // and keeps the comparison off the state's dependency chain.
   const bool emit = l.x >= c.bound;
   *l.word = static_cast<std::uint16_t>(l.x);
   l.word -= emit ? 1 : 0;
@@ -361,8 +338,7 @@ struct PlaneCodes {
     std::size_t end = words[j].size();
     for (std::size_t c = chunk_starts[j].size(); c-- > 0;) {
       for (std::size_t w = chunk_starts[j][c]; w < end; ++w) {
-        out[0] = static_cast<std::uint8_t>(words[j][w]);
-        out[1] = static_cast<std::uint8_t>(words[j][w] >> 8);
+        store_le16(out, words[j][w]);
         out += 2;
       }
       end = chunk_starts[j][c];
@@ -372,11 +348,14 @@ struct PlaneCodes {
 };
 
 template <std::size_t kPlanes>
-PlaneCodes<kPlanes> code_planes(const PlaneBytes<kPlanes>& planes, std::uint8_t context_bits,
-                                 std::size_t chunk) {
+AResult<PlaneCodes<kPlanes>> code_planes(const PlaneBytes<kPlanes>& planes,
+                                         std::uint8_t context_bits, std::size_t chunk) {
   const unsigned shift = context_shift(context_bits);
   const std::size_t table_entries = std::size_t{256} << context_bits;
-  std::vector<std::uint16_t> tables(kPlanes * table_entries, kInitialProbability);
+  auto made_tables = tessary::Buffer<std::uint16_t>::for_overwrite(kPlanes * table_entries);
+  if (!made_tables) return out_of_memory(made_tables.error());
+  tessary::Buffer<std::uint16_t>& tables = made_tables.value();
+  std::fill(tables.begin(), tables.end(), kInitialProbability);
   std::uint16_t* table_of[kPlanes];
   for (std::size_t j = 0; j < kPlanes; ++j) table_of[j] = tables.data() + j * table_entries;
 
@@ -385,30 +364,35 @@ PlaneCodes<kPlanes> code_planes(const PlaneBytes<kPlanes>& planes, std::uint8_t 
 
   // The tables at the start of chunks 1, 2, ...; the model then stands at
   // the start of the last chunk.
-  std::vector<std::uint16_t> snapshots;
-  snapshots.reserve(chunks > 1 ? (chunks - 1) * tables.size() : 0);
+  auto made_snapshots =
+      tessary::Buffer<std::uint16_t>::for_overwrite(chunks > 1 ? (chunks - 1) * tables.size() : 0);
+  if (!made_snapshots) return out_of_memory(made_snapshots.error());
+  tessary::Buffer<std::uint16_t>& snapshots = made_snapshots.value();
   for (std::size_t c = 0; c + 1 < chunks; ++c) {
     run_model<kPlanes, false>(planes, c * chunk, (c + 1) * chunk, table_of, shift, nullptr);
-    snapshots.insert(snapshots.end(), tables.begin(), tables.end());
+    std::copy(tables.begin(), tables.end(), snapshots.data() + c * tables.size());
   }
 
   PlaneCodes<kPlanes> codes;
   const std::size_t list_length = 8 * std::min(chunk, count);
   // Each chunk writes its decisions before coding reads them: not cleared.
-  const std::unique_ptr<std::uint16_t[]> lists(new std::uint16_t[kPlanes * list_length]);
+  auto lists = tessary::Buffer<std::uint16_t>::for_overwrite(kPlanes * list_length);
+  if (!lists) return out_of_memory(lists.error());
   std::uint16_t* list_of[kPlanes];
   for (std::size_t j = 0; j < kPlanes; ++j) {
-    list_of[j] = lists.get() + j * list_length;
+    list_of[j] = lists.value().data() + j * list_length;
     codes.state[j] = kStateLow;
-    codes.chunk_starts[j].reserve(chunks);
+    if (auto s = tessary::try_reserve(codes.chunk_starts[j], chunks); !s) {
+      return out_of_memory(s.error());
+    }
   }
   for (std::size_t c = chunks; c-- > 0;) {
     if (c + 1 < chunks) {
       if (c == 0) {
         std::fill(tables.begin(), tables.end(), kInitialProbability);
       } else {
-        const auto from = snapshots.begin() + static_cast<std::ptrdiff_t>((c - 1) * tables.size());
-        std::copy(from, from + static_cast<std::ptrdiff_t>(tables.size()), tables.begin());
+        const std::uint16_t* const from = snapshots.data() + (c - 1) * tables.size();
+        std::copy(from, from + tables.size(), tables.begin());
       }
     }
     const std::size_t begin = c * chunk;
@@ -418,9 +402,15 @@ PlaneCodes<kPlanes> code_planes(const PlaneBytes<kPlanes>& planes, std::uint8_t 
     std::size_t emitted[kPlanes];
     code_backwards<kPlanes>(list_of, decisions, codes.state, emitted);
     for (std::size_t j = 0; j < kPlanes; ++j) {
-      codes.chunk_starts[j].push_back(codes.words[j].size());
+      std::vector<std::uint16_t>& words = codes.words[j];
+      // Grown ahead, doubling, so that the insertion never allocates.
+      if (words.size() + emitted[j] > words.capacity()) {
+        const std::size_t want = std::max(words.size() + emitted[j], 2 * words.capacity());
+        if (auto s = tessary::try_reserve(words, want); !s) return out_of_memory(s.error());
+      }
+      codes.chunk_starts[j].push_back(words.size());
       const std::uint16_t* const words_end = list_of[j] + decisions;
-      codes.words[j].insert(codes.words[j].end(), words_end - emitted[j], words_end);
+      words.insert(words.end(), words_end - emitted[j], words_end);
     }
   }
   return codes;
@@ -436,10 +426,6 @@ struct PlaneDecoder {
   std::uint16_t* table;
   std::uint8_t previous;
 };
-
-inline std::uint32_t load_le16(const std::uint8_t* in) {
-  return std::uint32_t{in[0]} | std::uint32_t{in[1]} << 8;
-}
 
 // One byte exactly as the format defines it, every read checked. False when
 // the code runs out (Truncated).
@@ -564,11 +550,10 @@ void decode_bytes_fast<2>(PlaneDecoder* s, unsigned shift, std::uint8_t* bytes) 
 template <std::size_t kPlanes, class Bytes>
 AResult<Bytes> decode_planes(const std::span<const std::uint8_t>* codes, std::uint64_t count,
                              std::uint8_t context_bits, std::size_t tail) {
-  std::vector<std::uint16_t> tables;
   const std::size_t table_entries = std::size_t{256} << context_bits;
-  if (!tessary::try_resize(tables, kPlanes * table_entries)) {
-    return AransError::InconsistentLength;
-  }
+  auto made_tables = tessary::Buffer<std::uint16_t>::for_overwrite(kPlanes * table_entries);
+  if (!made_tables) return out_of_memory(made_tables.error());
+  tessary::Buffer<std::uint16_t>& tables = made_tables.value();
   std::fill(tables.begin(), tables.end(), kInitialProbability);
   const unsigned shift = context_shift(context_bits);
 
@@ -578,20 +563,21 @@ AResult<Bytes> decode_planes(const std::span<const std::uint8_t>* codes, std::ui
                         codes[j].data() + codes[j].size(), tables.data() + j * table_entries, 0};
   }
 
-  // Capacity in bytes per plane; see kInitialOutputBytes.
+  // Capacity in bytes per plane; see kInitialOutputBytes. The output grows
+  // only with bytes decoded, so a failure to grow is memory running out,
+  // never a length the stream made up.
   std::uint64_t capacity = std::min(count, kInitialOutputBytes);
   Bytes out;
   const auto grow_to = [&](std::uint64_t per_plane) {
-    const std::uint64_t bytes = kPlanes * per_plane + (per_plane == count ? tail : 0);
-    return static_cast<bool>(tessary::try_resize(out, bytes));
+    return tessary::try_resize(out, kPlanes * per_plane + (per_plane == count ? tail : 0));
   };
-  if (!grow_to(capacity)) return AransError::InconsistentLength;
+  if (auto grown = grow_to(capacity); !grown) return out_of_memory(grown.error());
 
   std::uint64_t i = 0;
   while (i < count) {
     if (i == capacity) {
       capacity = std::min(count, 2 * capacity);
-      if (!grow_to(capacity)) return AransError::InconsistentLength;
+      if (auto grown = grow_to(capacity); !grown) return out_of_memory(grown.error());
     }
     bool ready = true;
     while (i < capacity) {
@@ -613,57 +599,48 @@ AResult<Bytes> decode_planes(const std::span<const std::uint8_t>* codes, std::ui
   return out;
 }
 
-// The shortest unsigned LEB128 form of `value` at `out`; returns its length.
-std::size_t put_leb128(std::uint8_t* out, std::uint64_t value) {
-  std::size_t length = 0;
-  while (value >= 0x80) {
-    out[length++] = static_cast<std::uint8_t>(value | 0x80);
-    value >>= 7;
-  }
-  out[length++] = static_cast<std::uint8_t>(value);
-  return length;
-}
+}  // namespace
 
-// The stream of `input` appended to `out` (a byte vector or a Buffer); false
-// when `out` cannot grow.
-template <class Bytes>
-bool append_stream_to(std::span<const std::uint8_t> input, Bytes& out) {
+AResult<> append_stream(std::span<const std::uint8_t> input, tessary::Buffer<std::uint8_t>& out) {
   const std::size_t n = input.size();
   const std::size_t start = out.size();
   if (n <= kMaxShortFormBytes) {
-    if (!tessary::try_resize(out, start + n)) return false;
+    if (auto s = out.resize_for_overwrite(start + n); !s) return out_of_memory(s.error());
     if (n > 0) std::memcpy(out.data() + start, input.data(), n);
-    return true;
+    return {};
   }
 
   const std::size_t pairs = n / 2;
   const std::uint8_t context_bits = context_bits_for(n);
-  const PlaneCodes<2> codes =
+  auto coded =
       code_planes<2>(PlaneBytes<2>{input.data(), pairs}, context_bits, chunk_bytes(pairs));
+  if (!coded) return coded.error();
+  const PlaneCodes<2>& codes = coded.value();
 
-  std::uint8_t head[2 + 2 * 10];
+  std::uint8_t head[2 + 2 * kMaxLeb128Bytes];
   head[0] = static_cast<std::uint8_t>(n & 1);
   head[1] = context_bits;
   std::size_t head_bytes = 2;
   head_bytes += put_leb128(head + head_bytes, pairs);
   head_bytes += put_leb128(head + head_bytes, codes.code_bytes(0));
   const std::size_t code_bytes = codes.code_bytes(0) + codes.code_bytes(1);
-  if (!tessary::try_resize(out, start + head_bytes + code_bytes + (n & 1))) return false;
+  if (auto s = out.resize_for_overwrite(start + head_bytes + code_bytes + (n & 1)); !s) {
+    return out_of_memory(s.error());
+  }
   std::memcpy(out.data() + start, head, head_bytes);
   std::uint8_t* at = codes.write(0, out.data() + start + head_bytes);
   at = codes.write(1, at);
   if (n & 1) *at = input[n - 1];
-  return true;
+  return {};
 }
 
-// The bytes of a stream as `Bytes` (a byte vector or a Buffer).
-template <class Bytes>
-AResult<Bytes> decode_stream_as(std::span<const std::uint8_t> stream) {
+AResult<tessary::Buffer<std::uint8_t>> decode_stream(std::span<const std::uint8_t> stream) {
+  using Bytes = tessary::Buffer<std::uint8_t>;
   const auto copied = [](std::span<const std::uint8_t> bytes) -> AResult<Bytes> {
-    Bytes out;
-    if (!tessary::try_resize(out, bytes.size())) return AransError::InconsistentLength;
-    if (!bytes.empty()) std::memcpy(out.data(), bytes.data(), bytes.size());
-    return out;
+    auto out = Bytes::for_overwrite(bytes.size());
+    if (!out) return out_of_memory(out.error());
+    if (!bytes.empty()) std::memcpy(out.value().data(), bytes.data(), bytes.size());
+    return std::move(out).value();
   };
   if (stream.size() <= kMaxShortFormBytes) return copied(stream);
   const std::size_t odd = stream[0] & 1u;
@@ -693,21 +670,30 @@ AResult<Bytes> decode_stream_as(std::span<const std::uint8_t> stream) {
   return out;
 }
 
-}  // namespace
+AResult<tessary::Buffer<std::uint8_t>> encode_stream(std::span<const std::uint8_t> input) {
+  tessary::Buffer<std::uint8_t> out;
+  if (auto s = append_stream(input, out); !s) return s.error();
+  return out;
+}
 
-std::vector<std::uint8_t> encode_plane(std::span<const std::uint8_t> plane,
-                                       std::uint8_t context_bits) {
+AResult<std::vector<std::uint8_t>> encode_plane(std::span<const std::uint8_t> plane,
+                                                std::uint8_t context_bits) {
   return encode_plane_in_chunks(plane, context_bits, chunk_bytes(plane.size()));
 }
 
-std::vector<std::uint8_t> encode_plane_in_chunks(std::span<const std::uint8_t> plane,
-                                                 std::uint8_t context_bits, std::size_t chunk) {
-  if (plane.empty()) return {};
-  const PlaneCodes<1> codes =
+AResult<std::vector<std::uint8_t>> encode_plane_in_chunks(std::span<const std::uint8_t> plane,
+                                                          std::uint8_t context_bits,
+                                                          std::size_t chunk) {
+  std::vector<std::uint8_t> code;
+  if (plane.empty()) return code;
+  auto coded =
       code_planes<1>(PlaneBytes<1>{plane.data(), plane.size()},
                      std::min(context_bits, kMaxContextBits), std::max<std::size_t>(chunk, 1));
-  std::vector<std::uint8_t> code(codes.code_bytes(0));
-  codes.write(0, code.data());
+  if (!coded) return coded.error();
+  if (auto s = tessary::try_resize(code, coded.value().code_bytes(0)); !s) {
+    return out_of_memory(s.error());
+  }
+  coded.value().write(0, code.data());
   return code;
 }
 
@@ -721,28 +707,22 @@ AResult<std::vector<std::uint8_t>> decode_plane(std::span<const std::uint8_t> co
   return decode_planes<1, std::vector<std::uint8_t>>(codes, byte_count, context_bits, 0);
 }
 
-std::vector<std::uint8_t> encode_stream(std::span<const std::uint8_t> input) {
-  std::vector<std::uint8_t> out;
-  append_stream(input, out);
-  return out;
+CorvaneError to_codec_error(const AransError& error) {
+  if (error.kind == AransErrorKind::OutOfMemory) return CorvaneError::out_of_memory(error.bytes);
+  return CorvaneError::decompression_failed(render(error));
 }
 
-void append_stream(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out) {
-  // A vector that cannot grow has thrown already; this keeps the promise of
-  // the declaration for any other refusal.
-  if (!append_stream_to(input, out)) throw std::bad_alloc();
+CResult<> encode(std::span<const std::uint8_t> coefficient_string,
+                 tessary::Buffer<std::uint8_t>& container) {
+  if (auto s = append_stream(coefficient_string, container); !s) return to_codec_error(s.error());
+  return {};
 }
 
-bool append_stream(std::span<const std::uint8_t> input, tessary::Buffer<std::uint8_t>& out) {
-  return append_stream_to(input, out);
-}
-
-AResult<std::vector<std::uint8_t>> decode_stream(std::span<const std::uint8_t> stream) {
-  return decode_stream_as<std::vector<std::uint8_t>>(stream);
-}
-
-AResult<tessary::Buffer<std::uint8_t>> decode_stream_buffer(std::span<const std::uint8_t> stream) {
-  return decode_stream_as<tessary::Buffer<std::uint8_t>>(stream);
+// The whole stream is decoded before the sink sees it.
+CResult<> decode(std::span<const std::uint8_t> payload, coders::CoefficientSink& sink) {
+  auto decoded = decode_stream(payload);
+  if (!decoded) return to_codec_error(decoded.error());
+  return sink.take(decoded.value());
 }
 
 }  // namespace corvane::arans

@@ -5,7 +5,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "error.h"
+#include "options.h"
 
 namespace corvane_py {
 

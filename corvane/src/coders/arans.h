@@ -22,24 +22,42 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string_view>
+#include <string>
 #include <vector>
 
 #include "core/buffer.h"
-#include "core/result.h"
+#include "coders/coder.h"
+#include "error.h"
 
 namespace corvane::arans {
 
-enum class AransError : std::uint8_t {
+enum class AransErrorKind : std::uint8_t {
   Truncated = 0,           // a byte the decoder needs is missing
   InconsistentLength = 1,  // a count or length that cannot be right
+  OutOfMemory = 2,         // a working table or an output could not be allocated
 };
 
-// The fixed sentence of the error.
-std::string_view render(AransError error);
+struct AransError {
+  AransErrorKind kind;
+  std::uint64_t bytes = 0;  // OutOfMemory: the bytes asked for
 
-template <class T>
-using AResult = tessary::Result<T, AransError>;
+  static const AransError Truncated;
+  static const AransError InconsistentLength;
+  static constexpr AransError out_of_memory(std::uint64_t bytes) {
+    return {AransErrorKind::OutOfMemory, bytes};
+  }
+
+  friend bool operator==(const AransError&, const AransError&) = default;
+};
+inline constexpr AransError AransError::Truncated{AransErrorKind::Truncated};
+inline constexpr AransError AransError::InconsistentLength{AransErrorKind::InconsistentLength};
+
+// The fixed sentence of the error ("Stream truncated", "Inconsistent or
+// oversized length in stream", "Out of memory, can't allocate additional N").
+std::string render(const AransError& error);
+
+template <class T = void>
+using AResult = Result<T, AransError>;
 
 inline constexpr std::uint32_t kProbabilityBits = 12;
 inline constexpr std::uint32_t kProbabilityScale = 1u << kProbabilityBits;  // 4096
@@ -53,32 +71,27 @@ inline constexpr std::uint64_t kMaxPairs = std::uint64_t{1} << 28;
 // Inputs up to this many bytes are stored as they are.
 inline constexpr std::size_t kMaxShortFormBytes = 5;
 
-// Codes any byte string. Never fails; memory exhaustion surfaces as
-// std::bad_alloc like any other container growth.
-std::vector<std::uint8_t> encode_stream(std::span<const std::uint8_t> input);
-// The same stream appended to `out` (the codec writes it behind its header).
-void append_stream(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out);
-// The same into a Buffer; false (with `out` unchanged in size) when it cannot
-// grow. The coder's own working tables still throw std::bad_alloc.
-bool append_stream(std::span<const std::uint8_t> input, tessary::Buffer<std::uint8_t>& out);
+// Appends the stream of any byte string to `out` (the codec writes it behind
+// its header). On failure `out` keeps its size.
+AResult<> append_stream(std::span<const std::uint8_t> input, tessary::Buffer<std::uint8_t>& out);
+// The stream on its own.
+AResult<tessary::Buffer<std::uint8_t>> encode_stream(std::span<const std::uint8_t> input);
 
 // Restores the bytes of a stream; any byte string is a legal argument.
-AResult<std::vector<std::uint8_t>> decode_stream(std::span<const std::uint8_t> stream);
-// The same into a Buffer (large outputs on huge pages).
-AResult<tessary::Buffer<std::uint8_t>> decode_stream_buffer(std::span<const std::uint8_t> stream);
+AResult<tessary::Buffer<std::uint8_t>> decode_stream(std::span<const std::uint8_t> stream);
 
 // The code of one plane with the given context bits (0 to 8; larger values
 // are treated as 8).
-std::vector<std::uint8_t> encode_plane(std::span<const std::uint8_t> plane,
-                                       std::uint8_t context_bits);
+AResult<std::vector<std::uint8_t>> encode_plane(std::span<const std::uint8_t> plane,
+                                                std::uint8_t context_bits);
 
 // encode_plane with the plane cut into chunks of `chunk_bytes` (at least
 // one), whatever its length. The encoder cuts long planes so that its
 // working memory stays bounded; the code must not depend on the cut, which
 // tests check through this.
-std::vector<std::uint8_t> encode_plane_in_chunks(std::span<const std::uint8_t> plane,
-                                                 std::uint8_t context_bits,
-                                                 std::size_t chunk_bytes);
+AResult<std::vector<std::uint8_t>> encode_plane_in_chunks(std::span<const std::uint8_t> plane,
+                                                          std::uint8_t context_bits,
+                                                          std::size_t chunk_bytes);
 
 // Exactly byte_count bytes decoded from a plane code, or an error. Context
 // bits above 8 are InconsistentLength.
@@ -86,17 +99,24 @@ AResult<std::vector<std::uint8_t>> decode_plane(std::span<const std::uint8_t> co
                                                 std::uint64_t byte_count,
                                                 std::uint8_t context_bits);
 
-// Reads one unsigned LEB128 number of at most 10 bytes at `cursor` and moves
-// the cursor past the bytes read. The tenth byte always ends the number and
-// only its lowest bit counts (as bit 63); its bit 7 set is InconsistentLength.
+// Reads one unsigned LEB128 number at `cursor` and moves the cursor past the
+// bytes read (see read_leb128): running out is Truncated, a tenth byte that
+// asks for more is InconsistentLength.
 AResult<std::uint64_t> rv(std::span<const std::uint8_t> buffer, std::size_t& cursor);
-
-// Appends the shortest unsigned LEB128 form of `value`.
-void append_leb128(std::vector<std::uint8_t>& out, std::uint64_t value);
 
 // floor(x / frequency) through a reciprocal table, exact for frequency in
 // [1, 4095] and x < frequency * 2^20 (the range the encoder divides in after
 // renormalising).
 std::uint32_t divide_by_frequency(std::uint32_t x, std::uint32_t frequency);
+
+// The coder as the pipelines use it (see coders/coder.h). Its errors reach
+// the codec as to_codec_error makes them.
+CResult<> encode(std::span<const std::uint8_t> coefficient_string,
+                 tessary::Buffer<std::uint8_t>& container);
+CResult<> decode(std::span<const std::uint8_t> payload, coders::CoefficientSink& sink);
+
+// OutOfMemory with the same bytes; the others as DecompressionFailed with
+// their sentence.
+CorvaneError to_codec_error(const AransError& error);
 
 }  // namespace corvane::arans
