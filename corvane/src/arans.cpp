@@ -508,10 +508,8 @@ inline std::size_t choose_by_bit(std::uint32_t low, std::uint32_t p, BitChoice& 
       "cmovae %[state1], %[state]\n\t"
       "cmovae %[next1], %[next]\n\t"
       "setae %b[bit]"
-      : [state] "+r"(chosen.state), [next] "+r"(chosen.next),
-        [bit] "=&r"(bit)
-      : [state1] "r"(if_one.state), [next1] "r"(if_one.next),
-        [low] "r"(low), [p] "r"(p)
+      : [state] "+r"(chosen.state), [next] "+r"(chosen.next), [bit] "=&r"(bit)
+      : [state1] "r"(if_one.state), [next1] "r"(if_one.next), [low] "r"(low), [p] "r"(p)
       : "cc");
   return bit;
 #else
@@ -574,10 +572,10 @@ inline void decide_inner_fast(FastLane& l) {
   l.node = 2 * l.node + bit;
 }
 
-// The eighth decision of a byte. Its children are the roots of the next
-// byte's two possible contexts, loaded before the bit picks one. The next
-// byte's root (node 1) was last written at least a byte ago, so the load
-// sees it. Returns the decoded byte.
+// The eighth decision of a byte. Its children are the roots (node 1) of the
+// next byte's two possible contexts, loaded before the bit picks one; a
+// root was last written at this byte's first decision or earlier, so the
+// loads see its current value. Returns the decoded byte.
 inline std::uint8_t decide_last_fast(FastLane& l, std::uint16_t* const* rows) {
   // node is 128 to 255: the byte's top 7 bits below a leading 1.
   std::uint16_t* const row0 = rows[(2 * l.node) & 0xFFu];
