@@ -130,7 +130,11 @@ def rms(a, b):
     return float(np.sqrt(np.mean((a.astype(np.float64) - b) ** 2)))
 
 
-def zfp_matching(x, max_error, repeat):
+# A codec's row: its sizes and errors, and its compress and decompress calls,
+# which time_rows times with the other rows of the same signal in turn.
+
+
+def zfp_matching(x, max_error):
     """The largest zfp tolerance whose maximum error stays within ours, found
     by bisection on a log scale (zfp's error moves in steps)."""
     lo, hi = max_error / 256, max_error * 4
@@ -144,10 +148,10 @@ def zfp_matching(x, max_error, repeat):
         else:
             hi = mid
     tol, blob, err = best
-    t_c = seconds(lambda: zfpy.compress_numpy(x, tolerance=tol), repeat)
-    t_d = seconds(lambda: zfpy.decompress_numpy(blob), repeat)
     return {"tolerance": tol, "bytes": len(blob), "max_error": err,
-            "rms": rms(zfpy.decompress_numpy(blob), x), "comp": t_c, "dec": t_d}
+            "rms": rms(zfpy.decompress_numpy(blob), x),
+            "compress": lambda: zfpy.compress_numpy(x, tolerance=tol),
+            "decompress": lambda: zfpy.decompress_numpy(blob)}
 
 
 def sz3_config(x, bound):
@@ -157,18 +161,18 @@ def sz3_config(x, bound):
     return config
 
 
-def sz3_figures(x, bound, repeat):
-    """SZ3 (default algorithm) with an absolute error bound."""
+def sz3_row(x, bound):
+    """SZ3 (its default algorithm) with an absolute error bound."""
     config = sz3_config(x, bound)
     blob, _ = pysz.sz.compress(x, config)
     y, _ = pysz.sz.decompress(blob, np.float32, x.shape)
     return {"bound": bound, "bytes": blob.size, "max_error": float(np.abs(y - x).max()),
             "rms": rms(y, x),
-            "comp": seconds(lambda: pysz.sz.compress(x, config), repeat),
-            "dec": seconds(lambda: pysz.sz.decompress(blob, np.float32, x.shape), repeat)}
+            "compress": lambda: pysz.sz.compress(x, config),
+            "decompress": lambda: pysz.sz.decompress(blob, np.float32, x.shape)}
 
 
-def sz3_equal_rms(x, target_rms, max_error, repeat):
+def sz3_equal_rms(x, target_rms, max_error):
     """SZ3 at the largest absolute bound whose RMS error stays within
     target_rms, by bisection on a log scale."""
     lo, hi = max_error / 64, max_error * 16
@@ -181,30 +185,41 @@ def sz3_equal_rms(x, target_rms, max_error, repeat):
             best, lo = mid, mid
         else:
             hi = mid
-    return sz3_figures(x, best, repeat)
+    return sz3_row(x, best)
 
 
-def pcodec_figures(x, repeat):
+def pcodec_row(x):
     """pcodec, lossless, at its default level: a reference for speed."""
     config = pcodec.ChunkConfig()
     blob = pco.simple_compress(x, config)
     assert np.array_equal(pco.simple_decompress(blob), x)
     return {"bytes": len(blob), "max_error": 0.0, "rms": 0.0,
-            "comp": seconds(lambda: pco.simple_compress(x, config), repeat),
-            "dec": seconds(lambda: pco.simple_decompress(blob), repeat)}
+            "compress": lambda: pco.simple_compress(x, config),
+            "decompress": lambda: pco.simple_decompress(blob)}
+
+
+def corvane_row(x, options):
+    blob = corvane.compress_signal(x, options)
+    y = corvane.decompress_signal(blob)
+    return {"bytes": len(blob), "max_error": float(np.abs(y - x).max()), "rms": rms(y, x),
+            "blob": blob,
+            "compress": lambda: corvane.compress_signal(x, options),
+            "decompress": lambda: corvane.decompress_signal(blob)}
+
+
+def time_rows(rows, repeat):
+    """Adds each row's median seconds per call ("comp", "dec"), the rows'
+    batches run in turn so that a slow spell of a shared machine falls on
+    every codec alike."""
+    comp = interleaved_seconds([r["compress"] for r in rows], repeat)
+    dec = interleaved_seconds([r["decompress"] for r in rows], repeat)
+    for r, c, d in zip(rows, comp, dec):
+        r["comp"], r["dec"] = c, d
+    return rows
 
 
 def corvane_figures(x, options, repeat):
-    blob = corvane.compress_signal(x, options)
-    y = corvane.decompress_signal(blob)
-    return {
-        "bytes": len(blob),
-        "max_error": float(np.abs(y - x).max()),
-        "rms": rms(y, x),
-        "comp": seconds(lambda: corvane.compress_signal(x, options), repeat),
-        "dec": seconds(lambda: corvane.decompress_signal(blob), repeat),
-        "blob": blob,
-    }
+    return time_rows([corvane_row(x, options)], repeat)[0]
 
 
 # glibc told to keep freed memory: shows what the engine costs without the
@@ -302,8 +317,8 @@ def main():
           f"PyWavelets {metadata.version('PyWavelets')}, zfpy {metadata.version('zfpy')}, "
           f"pysz (SZ3) {metadata.version('pysz')}, pcodec {metadata.version('pcodec')}, "
           f"zlib {zlib.ZLIB_RUNTIME_VERSION}")
-    print(f"{N:,} float32 samples; medians of {repeat} runs; MS/s = million samples per second "
-          "(x 4 for MB/s of float32)")
+    print(f"{N:,} float32 samples; medians of {repeat} runs, the codecs of a signal in turn; "
+          "MS/s = million samples per second (x 4 for MB/s of float32)")
     print()
 
     # -------------------------------------------------- whole codec vs zfp, SZ3, pcodec
@@ -316,11 +331,12 @@ def main():
     ecg = None
     signals = [("ECG", x), ("ECG+2% noise", noisy(x))] + list(synthetic_signals().items())
     for name, signal in signals:
-        ours = corvane_figures(signal, DEFAULT, repeat)
-        zfp = zfp_matching(signal, ours["max_error"], repeat)
-        sz3 = sz3_figures(signal, ours["max_error"], repeat)
-        sz3_rms = sz3_equal_rms(signal, ours["rms"], ours["max_error"], repeat)
-        pco_row = pcodec_figures(signal, repeat)
+        ours = corvane_row(signal, DEFAULT)
+        zfp = zfp_matching(signal, ours["max_error"])
+        sz3 = sz3_row(signal, ours["max_error"])
+        sz3_rms = sz3_equal_rms(signal, ours["rms"], ours["max_error"])
+        pco_row = pcodec_row(signal)
+        time_rows([ours, zfp, sz3, sz3_rms, pco_row], repeat)
         for label, f in ((f"{name}: corvane cdf97 arans", ours),
                          (f"{name}: zfpy tol {zfp['tolerance']:.3g}", zfp),
                          (f"{name}: SZ3 abs {sz3['bound']:.3g} (= max)", sz3),
