@@ -9,14 +9,26 @@
 #include <cstring>
 #include <memory>
 #include <new>
-
-#include "buffer.h"
-#include "err.h"
+#include <stdexcept>
+#include <vector>
 
 namespace bench_reference {
 namespace {
 
 using namespace corvane::arans;
+
+// The library's fallible growth, for the byte vectors this copy works on.
+template <class T>
+bool try_resize(std::vector<T>& v, std::uint64_t count) {
+  try {
+    v.resize(count);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+  return true;
+}
 
 // A normalised state lies in [kStateLow, 2^32); renormalisation moves 16 bits.
 constexpr std::uint32_t kStateLow = 1u << 16;
@@ -515,7 +527,7 @@ AResult<Bytes> decode_planes(const std::span<const std::uint8_t>* codes, std::ui
                              std::uint8_t context_bits, std::size_t tail) {
   std::vector<std::uint16_t> tables;
   const std::size_t table_entries = std::size_t{256} << context_bits;
-  if (!tessary::try_resize(tables, kPlanes * table_entries)) {
+  if (!try_resize(tables, kPlanes * table_entries)) {
     return AransError::InconsistentLength;
   }
   std::fill(tables.begin(), tables.end(), kInitialProbability);
@@ -532,7 +544,7 @@ AResult<Bytes> decode_planes(const std::span<const std::uint8_t>* codes, std::ui
   Bytes out;
   const auto grow_to = [&](std::uint64_t per_plane) {
     const std::uint64_t bytes = kPlanes * per_plane + (per_plane == count ? tail : 0);
-    return static_cast<bool>(tessary::try_resize(out, bytes));
+    return static_cast<bool>(try_resize(out, bytes));
   };
   if (!grow_to(capacity)) return AransError::InconsistentLength;
 
@@ -580,7 +592,7 @@ bool append_stream_to(std::span<const std::uint8_t> input, Bytes& out) {
   const std::size_t n = input.size();
   const std::size_t start = out.size();
   if (n <= kMaxShortFormBytes) {
-    if (!tessary::try_resize(out, start + n)) return false;
+    if (!try_resize(out, start + n)) return false;
     if (n > 0) std::memcpy(out.data() + start, input.data(), n);
     return true;
   }
@@ -597,7 +609,7 @@ bool append_stream_to(std::span<const std::uint8_t> input, Bytes& out) {
   head_bytes += put_leb128(head + head_bytes, pairs);
   head_bytes += put_leb128(head + head_bytes, codes.code_bytes(0));
   const std::size_t code_bytes = codes.code_bytes(0) + codes.code_bytes(1);
-  if (!tessary::try_resize(out, start + head_bytes + code_bytes + (n & 1))) return false;
+  if (!try_resize(out, start + head_bytes + code_bytes + (n & 1))) return false;
   std::memcpy(out.data() + start, head, head_bytes);
   std::uint8_t* at = codes.write(0, out.data() + start + head_bytes);
   at = codes.write(1, at);
@@ -610,7 +622,7 @@ template <class Bytes>
 AResult<Bytes> decode_stream_as(std::span<const std::uint8_t> stream) {
   const auto copied = [](std::span<const std::uint8_t> bytes) -> AResult<Bytes> {
     Bytes out;
-    if (!tessary::try_resize(out, bytes.size())) return AransError::InconsistentLength;
+    if (!try_resize(out, bytes.size())) return AransError::InconsistentLength;
     if (!bytes.empty()) std::memcpy(out.data(), bytes.data(), bytes.size());
     return out;
   };
