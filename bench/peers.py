@@ -1,13 +1,16 @@
 """corvane side by side with what its users would otherwise pick, in one run.
 
 On 1,000,000 samples of the MIT-BIH ECG (data/scipy_ecg.npy extended by
-circularly shifted copies) and on synthetic signals, in this one process:
-compress_signal / decompress_signal against zfpy in fixed-accuracy mode at
-the tolerance that gives the same maximum error, zlib level 6 raw DEFLATE on
-the codec's own coefficient string, PyWavelets wavedec + waverec, and a NumPy
-copy as the memory-bandwidth ceiling. The C++-only figures (the rANS coder
-against zlib in C++, every transform through the factories the codec uses)
-come from the corvane_bench binary, run in a subprocess on the same data
+circularly shifted copies), the same ECG with noise, and synthetic signals, in
+this one process: compress_signal / decompress_signal against zfpy in
+fixed-accuracy mode at the tolerance that gives the same maximum error,
+against SZ3 (pysz) with its absolute error bound set to our maximum error and
+again at the bound that gives our RMS error, and against pcodec (lossless) as
+a reference; zlib level 6 raw DEFLATE on the codec's own coefficient string,
+PyWavelets wavedec + waverec, and a NumPy copy as the memory-bandwidth
+ceiling. The C++-only figures (the rANS coder against its earlier loops and
+zlib, from corvane_coder_bench; every transform through the factories the
+codec uses, from corvane_bench) come from subprocesses on the same data
 within the same run. Peak memory is measured in fresh subprocesses.
 
 Prints medians, sizes, peak memory and every target with its ratio and
@@ -15,6 +18,7 @@ PASS/FAIL. Usually run through `bash bench/run.sh`, which builds everything
 in Release into a separate venv:
 
     python bench/peers.py [--bench build/bench/bench/corvane_bench]
+                          [--coder-bench build/bench/bench/corvane_coder_bench]
                           [--repeat 7] [--big]
 
 --big adds the 100,000,000-sample scale check (400 MB of float32 input; a
@@ -34,8 +38,11 @@ import zlib
 from importlib import metadata
 
 import numpy as np
+import pcodec
+import pysz
 import pywt
 import zfpy
+from pcodec import standalone as pco
 
 import corvane
 
@@ -51,14 +58,19 @@ DEFLATE = corvane.CorvnCompressionOptions(coder="deflate")
 
 
 def cpu_model():
+    """The model name with its family and model numbers (a virtual machine's
+    name alone can hide which processor it is)."""
+    fields = {}
     try:
-        out = subprocess.run(["lscpu"], capture_output=True, text=True, check=True).stdout
-        for line in out.splitlines():
-            if line.startswith("Model name:"):
-                return line.split(":", 1)[1].strip()
-    except (OSError, subprocess.CalledProcessError):
-        pass
-    return "unknown CPU"
+        for line in open("/proc/cpuinfo"):
+            key, _, value = line.partition(":")
+            fields.setdefault(key.strip(), value.strip())
+            if not line.strip():
+                break
+    except OSError:
+        return "unknown CPU"
+    return (f"{fields.get('model name', 'unknown CPU')} "
+            f"(family {fields.get('cpu family', '?')}, model {fields.get('model', '?')})")
 
 
 def seconds(fn, repeat, min_batch=0.02):
@@ -106,7 +118,23 @@ def synthetic_signals(n=N):
     return {"sines+noise": sines.astype(np.float32), "random walk": walk.astype(np.float32)}
 
 
-def zfp_matching(x, max_error, repeat):
+def noisy(x, fraction_of_range=0.02):
+    """x with white Gaussian noise of a fraction of its range added (the
+    noisy string of corvane_coder_bench is made the same way)."""
+    rng = np.random.default_rng(2024)
+    spread = float(x.max() - x.min())
+    return (x + fraction_of_range * spread * rng.standard_normal(x.size)).astype(np.float32)
+
+
+def rms(a, b):
+    return float(np.sqrt(np.mean((a.astype(np.float64) - b) ** 2)))
+
+
+# A codec's row: its sizes and errors, and its compress and decompress calls,
+# which time_rows times with the other rows of the same signal in turn.
+
+
+def zfp_matching(x, max_error):
     """The largest zfp tolerance whose maximum error stays within ours, found
     by bisection on a log scale (zfp's error moves in steps)."""
     lo, hi = max_error / 256, max_error * 4
@@ -120,21 +148,78 @@ def zfp_matching(x, max_error, repeat):
         else:
             hi = mid
     tol, blob, err = best
-    t_c = seconds(lambda: zfpy.compress_numpy(x, tolerance=tol), repeat)
-    t_d = seconds(lambda: zfpy.decompress_numpy(blob), repeat)
-    return {"tolerance": tol, "bytes": len(blob), "max_error": err, "comp": t_c, "dec": t_d}
+    return {"tolerance": tol, "bytes": len(blob), "max_error": err,
+            "rms": rms(zfpy.decompress_numpy(blob), x),
+            "compress": lambda: zfpy.compress_numpy(x, tolerance=tol),
+            "decompress": lambda: zfpy.decompress_numpy(blob)}
+
+
+def sz3_config(x, bound):
+    config = pysz.szConfig(x.shape)
+    config.errorBoundMode = pysz.szErrorBoundMode.ABS
+    config.absErrorBound = bound
+    return config
+
+
+def sz3_row(x, bound):
+    """SZ3 (its default algorithm) with an absolute error bound."""
+    config = sz3_config(x, bound)
+    blob, _ = pysz.sz.compress(x, config)
+    y, _ = pysz.sz.decompress(blob, np.float32, x.shape)
+    return {"bound": bound, "bytes": blob.size, "max_error": float(np.abs(y - x).max()),
+            "rms": rms(y, x),
+            "compress": lambda: pysz.sz.compress(x, config),
+            "decompress": lambda: pysz.sz.decompress(blob, np.float32, x.shape)}
+
+
+def sz3_equal_rms(x, target_rms, max_error):
+    """SZ3 at the largest absolute bound whose RMS error stays within
+    target_rms, by bisection on a log scale."""
+    lo, hi = max_error / 64, max_error * 16
+    best = lo
+    for _ in range(20):
+        mid = (lo * hi) ** 0.5
+        blob, _ = pysz.sz.compress(x, sz3_config(x, mid))
+        y, _ = pysz.sz.decompress(blob, np.float32, x.shape)
+        if rms(y, x) <= target_rms:
+            best, lo = mid, mid
+        else:
+            hi = mid
+    return sz3_row(x, best)
+
+
+def pcodec_row(x):
+    """pcodec, lossless, at its default level: a reference for speed."""
+    config = pcodec.ChunkConfig()
+    blob = pco.simple_compress(x, config)
+    assert np.array_equal(pco.simple_decompress(blob), x)
+    return {"bytes": len(blob), "max_error": 0.0, "rms": 0.0,
+            "compress": lambda: pco.simple_compress(x, config),
+            "decompress": lambda: pco.simple_decompress(blob)}
+
+
+def corvane_row(x, options):
+    blob = corvane.compress_signal(x, options)
+    y = corvane.decompress_signal(blob)
+    return {"bytes": len(blob), "max_error": float(np.abs(y - x).max()), "rms": rms(y, x),
+            "blob": blob,
+            "compress": lambda: corvane.compress_signal(x, options),
+            "decompress": lambda: corvane.decompress_signal(blob)}
+
+
+def time_rows(rows, repeat):
+    """Adds each row's median seconds per call ("comp", "dec"), the rows'
+    batches run in turn so that a slow spell of a shared machine falls on
+    every codec alike."""
+    comp = interleaved_seconds([r["compress"] for r in rows], repeat)
+    dec = interleaved_seconds([r["decompress"] for r in rows], repeat)
+    for r, c, d in zip(rows, comp, dec):
+        r["comp"], r["dec"] = c, d
+    return rows
 
 
 def corvane_figures(x, options, repeat):
-    blob = corvane.compress_signal(x, options)
-    y = corvane.decompress_signal(blob)
-    return {
-        "bytes": len(blob),
-        "max_error": float(np.abs(y - x).max()),
-        "comp": seconds(lambda: corvane.compress_signal(x, options), repeat),
-        "dec": seconds(lambda: corvane.decompress_signal(blob), repeat),
-        "blob": blob,
-    }
+    return time_rows([corvane_row(x, options)], repeat)[0]
 
 
 # glibc told to keep freed memory: shows what the engine costs without the
@@ -143,8 +228,8 @@ KEEP_FREED = "glibc.malloc.trim_threshold=4000000000:glibc.malloc.mmap_threshold
 
 
 def run_cpp(bench, signal_path, coefficients_path, repeat,
-            pattern="^(BM_Arans|BM_Deflate|codec_transform/)", extra_env=None):
-    """Median real ms (and label) of the coder and factory-transform benchmarks."""
+            pattern="^codec_transform/", extra_env=None):
+    """Median real ms (and label) of the factory-transform benchmarks."""
     env = dict(os.environ, CORVANE_BENCH_SIGNAL=str(signal_path),
                CORVANE_BENCH_COEFFICIENTS=str(coefficients_path), **(extra_env or {}))
     cmd = [str(bench), f"--benchmark_filter={pattern}",
@@ -161,6 +246,15 @@ def run_cpp(bench, signal_path, coefficients_path, repeat,
         scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
         figures[b["run_name"]] = (b["real_time"] * scale, b.get("label", ""))
     return figures
+
+
+def run_coder_bench(bench, coefficients_path, repeat):
+    """corvane_coder_bench's medians: seconds per call of every row, per
+    coefficient string (its own ECG and noisy strings, and ours as "file")."""
+    env = dict(os.environ, CORVANE_BENCH_COEFFICIENTS=str(coefficients_path))
+    out = subprocess.run([str(bench), "--json", "--repeat", str(max(9, 2 * repeat))],
+                         capture_output=True, text=True, check=True, env=env).stdout
+    return json.loads(out)["strings"]
 
 
 MEMORY_PROBE = r"""
@@ -210,6 +304,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bench", type=pathlib.Path,
                         default=ROOT / "build" / "bench" / "bench" / "corvane_bench")
+    parser.add_argument("--coder-bench", type=pathlib.Path,
+                        default=ROOT / "build" / "bench" / "bench" / "corvane_coder_bench")
     parser.add_argument("--repeat", type=int, default=7)
     parser.add_argument("--big", action="store_true", help="also run the 100M-sample scale check")
     args = parser.parse_args()
@@ -219,33 +315,50 @@ def main():
     x = real_signal(N)
     print(f"CPU: {cpu_model()}; Python {sys.version.split()[0]}, NumPy {np.__version__}, "
           f"PyWavelets {metadata.version('PyWavelets')}, zfpy {metadata.version('zfpy')}, "
+          f"pysz (SZ3) {metadata.version('pysz')}, pcodec {metadata.version('pcodec')}, "
           f"zlib {zlib.ZLIB_RUNTIME_VERSION}")
-    print(f"{N:,} float32 samples; medians of {repeat} runs; MS/s = million samples per second")
+    print(f"{N:,} float32 samples; medians of {repeat} runs, the codecs of a signal in turn; "
+          "MS/s = million samples per second (x 4 for MB/s of float32)")
     print()
 
-    # -------------------------------------------------- whole codec vs zfp
+    # -------------------------------------------------- whole codec vs zfp, SZ3, pcodec
     copy_s = seconds(lambda: x.copy(), repeat)
     print(f"NumPy copy of the input (memory-bandwidth ceiling): {copy_s * 1e3:.2f} ms, "
           f"{N / copy_s / 1e6:.0f} MS/s")
     print()
-    print(f"{'signal / codec':<36}{'bytes':>11}{'ratio':>7}{'max error':>11}"
+    print(f"{'signal / codec':<40}{'bytes':>11}{'ratio':>7}{'max error':>11}{'rms error':>11}"
           f"{'comp MS/s':>11}{'dec MS/s':>10}")
     ecg = None
-    for name, signal in [("ECG", x)] + list(synthetic_signals().items()):
-        ours = corvane_figures(signal, DEFAULT, repeat)
-        zfp = zfp_matching(signal, ours["max_error"], repeat)
+    signals = [("ECG", x), ("ECG+2% noise", noisy(x))] + list(synthetic_signals().items())
+    for name, signal in signals:
+        ours = corvane_row(signal, DEFAULT)
+        zfp = zfp_matching(signal, ours["max_error"])
+        sz3 = sz3_row(signal, ours["max_error"])
+        sz3_rms = sz3_equal_rms(signal, ours["rms"], ours["max_error"])
+        pco_row = pcodec_row(signal)
+        time_rows([ours, zfp, sz3, sz3_rms, pco_row], repeat)
         for label, f in ((f"{name}: corvane cdf97 arans", ours),
-                         (f"{name}: zfpy tol {zfp['tolerance']:.3g}", zfp)):
-            print(f"{label:<36}{f['bytes']:>11,}{signal.nbytes / f['bytes']:>7.2f}"
-                  f"{f['max_error']:>11.3g}{N / f['comp'] / 1e6:>11.2f}{N / f['dec'] / 1e6:>10.2f}")
+                         (f"{name}: zfpy tol {zfp['tolerance']:.3g}", zfp),
+                         (f"{name}: SZ3 abs {sz3['bound']:.3g} (= max)", sz3),
+                         (f"{name}: SZ3 abs {sz3_rms['bound']:.3g} (= rms)", sz3_rms),
+                         (f"{name}: pcodec lossless", pco_row)):
+            print(f"{label:<40}{f['bytes']:>11,}{signal.nbytes / f['bytes']:>7.2f}"
+                  f"{f['max_error']:>11.3g}{f['rms']:>11.3g}"
+                  f"{N / f['comp'] / 1e6:>11.2f}{N / f['dec'] / 1e6:>10.2f}")
         if ecg is None:
-            ecg = (ours, zfp)
-    ours, zfp = ecg
+            ecg = (ours, zfp, sz3, sz3_rms)
+    ours, zfp, sz3, sz3_rms = ecg
     print()
     targets.add("2  decompress_signal vs zfpy decompress (ECG)", zfp["dec"] / ours["dec"], 0.3)
     targets.add("2  compress_signal vs zfpy compress (ECG)", zfp["comp"] / ours["comp"], 0.25)
     targets.add("2  container size, zfp bytes / corvane bytes at equal max error",
                 zfp["bytes"] / ours["bytes"], 1.6, note="(expected about 1.6x)")
+    targets.add("8  decompress_signal vs zfpy decompress (ECG)", zfp["dec"] / ours["dec"], 0.8)
+    targets.add("8  compress_signal vs zfpy compress (ECG)", zfp["comp"] / ours["comp"], 0.6)
+    for label, f in (("SZ3 at our max error", sz3), ("SZ3 at our rms error", sz3_rms)):
+        print(f"ECG, corvane / {label}: decompression speed {f['dec'] / ours['dec']:.2f}x, "
+              f"compression speed {f['comp'] / ours['comp']:.2f}x, "
+              f"size {f['bytes'] / ours['bytes']:.2f}x theirs/ours")
 
     # -------------------------------------------------- DEFLATE path overhead
     deflated = corvane_figures(x, DEFLATE, repeat)
@@ -267,30 +380,44 @@ def main():
                 z_c / deflated["comp"], 0.9)
     targets.add("3  decompress_signal(deflate) vs inflating the coefficient string",
                 z_d / deflated["dec"], 0.7)
+    targets.add("8  decompress_signal(deflate) vs inflating the coefficient string",
+                z_d / deflated["dec"], 0.8)
 
     # -------------------------------------------------- C++: coder and transforms
-    cpp, kept = {}, {}
-    if args.bench.exists():
-        with tempfile.TemporaryDirectory() as tmp:
-            signal_path = pathlib.Path(tmp) / "signal.f32"
-            coefficients_path = pathlib.Path(tmp) / "coefficients.bin"
-            x.tofile(signal_path)
-            coefficients_path.write_bytes(coefficients)
+    cpp, kept, coder = {}, {}, {}
+    with tempfile.TemporaryDirectory() as tmp:
+        signal_path = pathlib.Path(tmp) / "signal.f32"
+        coefficients_path = pathlib.Path(tmp) / "coefficients.bin"
+        x.tofile(signal_path)
+        coefficients_path.write_bytes(coefficients)
+        if args.coder_bench.exists():
+            coder = run_coder_bench(args.coder_bench, coefficients_path, repeat)
+        else:
+            print(f"{args.coder_bench} not found: coder figures skipped (bash bench/run.sh builds it)")
+        if args.bench.exists():
             cpp = run_cpp(args.bench, signal_path, coefficients_path, repeat)
             kept = run_cpp(args.bench, signal_path, coefficients_path, repeat,
                            pattern="^codec_transform/", extra_env={"GLIBC_TUNABLES": KEEP_FREED})
-    else:
-        print(f"{args.bench} not found: C++ figures skipped (bash bench/run.sh builds it)")
-    if cpp:
-        mb = len(coefficients) / 1e6
-        enc, zc, dec, zd = (cpp[k][0] for k in ("BM_AransEncode", "BM_DeflateCompress",
-                                                 "BM_AransDecode", "BM_DeflateInflate"))
+        else:
+            print(f"{args.bench} not found: transform figures skipped (bash bench/run.sh builds it)")
+    if coder:
         print()
-        print(f"C++ on the ECG coefficient string ({len(coefficients):,} bytes): "
-              f"encode_stream {mb / enc * 1e3:.1f} MB/s, decode_stream {mb / dec * 1e3:.1f} MB/s, "
-              f"zlib-6 compress {mb / zc * 1e3:.1f} MB/s, inflate {mb / zd * 1e3:.1f} MB/s")
+        print("C++ coder (corvane_coder_bench, rounds interleaved): MB/s of the coefficient string")
+        print(f"  {'string':<8}{'bytes':>11}{'arans':>10}{'zlib-6':>10}"
+              f"{'enc new':>9}{'enc ref':>9}{'enc zlib':>9}{'dec new':>9}{'dec ref':>9}{'dec zlib':>9}")
+        for name, f in coder.items():
+            mb = f["bytes"] / 1e6
+            speeds = [mb / f[k] for k in ("encode new", "encode reference", "encode zlib-6",
+                                          "decode new", "decode reference", "decode zlib-6")]
+            print(f"  {name:<8}{f['bytes']:>11,}{f['arans_bytes']:>10,}{f['zlib_bytes']:>10,}"
+                  + "".join(f"{v:>9.1f}" for v in speeds))
+        ours_string = coder.get("file", coder.get("ECG"))
+        enc, ref_enc, zc = (ours_string[k] for k in ("encode new", "encode reference", "encode zlib-6"))
+        dec, ref_dec = ours_string["decode new"], ours_string["decode reference"]
         targets.add("1  encode_stream vs zlib-6 compress, same string (C++)", zc / enc, 1.8)
-
+        targets.add("9  decode_stream vs the reference decoder, ECG string (C++)", ref_dec / dec, 1.5)
+        targets.add("9  encode_stream vs the reference encoder, ECG string (C++)", ref_enc / enc, 2.0)
+    if cpp:
         def pywt_round_trip(wavelet, mode):
             def run():
                 coeffs = pywt.wavedec(x, wavelet, mode=mode, level=LEVELS)
@@ -353,6 +480,10 @@ def main():
     targets.add("7  per-call time on 64 samples, compress, corvane / zfpy", c64 / zc64, 3,
                 higher_is_better=False)
     targets.add("7  per-call time on 64 samples, decompress, corvane / zfpy", d64 / zd64, 3,
+                higher_is_better=False)
+    targets.add("8  per-call time on 64 samples, compress, corvane / zfpy", c64 / zc64, 2,
+                higher_is_better=False)
+    targets.add("8  per-call time on 64 samples, decompress, corvane / zfpy", d64 / zd64, 2,
                 higher_is_better=False)
     if args.big:
         big_n = 100_000_000

@@ -17,6 +17,7 @@ CMAKE_BUILD_PARALLEL_LEVEL=2 .venv-bench/bin/pip install -q \
 
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCORVANE_BUILD_BENCH=ON -DCORVANE_BUILD_PYTHON=OFF >/dev/null
-cmake --build build/bench -j2 --target corvane_bench >/dev/null
+cmake --build build/bench -j2 --target corvane_bench corvane_coder_bench >/dev/null
 
-exec .venv-bench/bin/python bench/peers.py --bench build/bench/bench/corvane_bench "$@"
+exec .venv-bench/bin/python bench/peers.py --bench build/bench/bench/corvane_bench \
+  --coder-bench build/bench/bench/corvane_coder_bench "$@"

@@ -488,5 +488,134 @@ INSTANTIATE_TEST_SUITE_P(
              std::to_string(param.param.code_bytes);
     });
 
+// The decoder runs unchecked over blocks of bytes sized from the code left
+// and finishes each plane byte by byte with every read checked. Cutting a
+// plane's code at every length around the least it needs moves that
+// hand-over through every position: each cut must decode, or fail with
+// Truncated, exactly as the rule written out literally does, through both
+// entry points. Codes come from the encoder and, with start states below
+// 2^16 (several words per decision, which keeps a plane on the checked path
+// until it has caught up), from random bytes; both get spare bytes at the
+// end, which must change nothing. A plane whose model was trained against
+// its last bytes ends with the densest code (several words per byte).
+struct CodeEnd {
+  unsigned context_bits;
+  std::uint32_t forged_start_state;  // 0: the encoder's code
+  bool surprising_end = false;
+  friend void PrintTo(const CodeEnd& c, std::ostream* os) {
+    *os << c.context_bits << " bits, start " << c.forged_start_state
+        << (c.surprising_end ? ", surprising end" : "");
+  }
+};
+
+// kBytes plane bytes whose last few are as improbable as the model allows:
+// runs of 0xFE, 0xFC, ..., 0x80, 0x00 leave every node on 0xFF's path
+// expecting a 0 (each run sets the node where it leaves that path, and only
+// runs before it pass the node again), then 0xFF follows.
+Bytes surprising_plane(std::size_t bytes) {
+  Bytes plane;
+  for (int run = 0; run < 8; ++run) {
+    plane.insert(plane.end(), (bytes - 8) / 8, static_cast<std::uint8_t>(0xFE << run));
+  }
+  plane.resize(bytes, 0xFF);
+  return plane;
+}
+
+class AransCodeEnds : public testing::TestWithParam<CodeEnd> {};
+
+TEST_P(AransCodeEnds, EveryCutAroundTheEndDecodesAsTheLiteralRule) {
+  const CodeEnd& c = GetParam();
+  const auto bits = static_cast<std::uint8_t>(c.context_bits);
+  constexpr std::size_t kBytes = 1500;
+  constexpr std::size_t kAround = 24;
+  using V = std::variant<Bytes, AransError>;
+  const auto code_for = [&](std::uint32_t seed) {
+    Bytes code;
+    if (c.surprising_end) {
+      code = encode_plane(surprising_plane(kBytes), bits).value();
+    } else if (c.forged_start_state == 0) {
+      Bytes plane;
+      const Bytes coefficients = coefficient_bytes(kBytes, seed);
+      for (std::size_t i = 0; i < coefficients.size(); i += 2) plane.push_back(coefficients[i]);
+      code = encode_plane(plane, bits).value();
+    } else {
+      code = random_bytes(3000, seed);
+      for (int k = 0; k < 4; ++k) code[k] = static_cast<std::uint8_t>(c.forged_start_state >> (8 * k));
+    }
+    const Bytes spare = random_bytes(kAround, seed + 1);
+    code.insert(code.end(), spare.begin(), spare.end());
+    return code;
+  };
+  const auto cut = [](const Bytes& code, std::size_t length) {
+    return Bytes(code.begin(), code.begin() + static_cast<std::ptrdiff_t>(length));
+  };
+  // The least length that decodes (more never hurts, so bisect).
+  const auto needed = [&](const Bytes& code) {
+    std::size_t lo = 4, hi = code.size();
+    while (lo < hi) {
+      const std::size_t mid = (lo + hi) / 2;
+      if (std::holds_alternative<Bytes>(literal_decode(cut(code, mid), kBytes, c.context_bits))) {
+        hi = mid;
+      } else {
+        lo = mid + 1;
+      }
+    }
+    return lo;
+  };
+  const Bytes full0 = code_for(41);
+  const Bytes full1 = code_for(42);
+  const std::size_t needed0 = needed(full0);
+  const std::size_t needed1 = needed(full1);
+  ASSERT_GT(needed1, kAround + 4);
+  if (c.forged_start_state == 0) {
+    EXPECT_EQ(needed1, full1.size() - kAround);
+  }
+
+  for (std::size_t length1 = needed1 - kAround; length1 <= needed1 + kAround; ++length1) {
+    const std::size_t length0 = needed0 + length1 / 2 - needed1 / 2;
+    const Bytes code0 = cut(full0, length0);
+    const Bytes code1 = cut(full1, length1);
+    const V want0 = literal_decode(code0, kBytes, c.context_bits);
+    const V want1 = literal_decode(code1, kBytes, c.context_bits);
+    ASSERT_EQ(std::holds_alternative<Bytes>(want1), length1 >= needed1);
+
+    auto plane = decode_plane(code1, kBytes, bits);
+    if (length1 < needed1) {
+      ASSERT_FALSE(plane.ok()) << length1;
+      EXPECT_EQ(plane.error(), AransError::Truncated);
+    } else {
+      ASSERT_TRUE(plane.ok()) << length1;
+      EXPECT_EQ(plane.value(), std::get<Bytes>(want1)) << length1;
+    }
+
+    // Both planes through the stream, with an odd trailing byte.
+    Bytes tail = code1;
+    tail.push_back(0x5C);
+    auto stream = decode_stream(stream_of(1, bits, kBytes, code0, tail));
+    if (length0 < needed0 || length1 < needed1) {
+      ASSERT_FALSE(stream.ok()) << length0 << " " << length1;
+      EXPECT_EQ(stream.error(), AransError::Truncated);
+      continue;
+    }
+    ASSERT_TRUE(stream.ok()) << length0 << " " << length1;
+    Bytes interleaved;
+    for (std::size_t i = 0; i < kBytes; ++i) {
+      interleaved.insert(interleaved.end(), {std::get<Bytes>(want0)[i], std::get<Bytes>(want1)[i]});
+    }
+    interleaved.push_back(0x5C);
+    EXPECT_EQ(stream.value(), interleaved) << length0 << " " << length1;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Decoder, AransCodeEnds,
+                         testing::Values(CodeEnd{0, 0}, CodeEnd{3, 0}, CodeEnd{8, 0},
+                                         CodeEnd{0, 0x2345}, CodeEnd{8, 1}, CodeEnd{3, 0xFFFF},
+                                         CodeEnd{0, 0, true}, CodeEnd{8, 0, true}),
+                         [](const testing::TestParamInfo<CodeEnd>& param) {
+                           return "bits" + std::to_string(param.param.context_bits) + "_start" +
+                                  std::to_string(param.param.forged_start_state) +
+                                  (param.param.surprising_end ? "_surprising" : "");
+                         });
+
 }  // namespace
 }  // namespace corvane::arans

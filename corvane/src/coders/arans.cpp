@@ -457,90 +457,149 @@ bool decode_byte_checked(PlaneDecoder& s, unsigned shift, std::uint8_t& byte) {
 }
 
 // A state at or above 2^16 stays there after every decision with one word
-// at most (x' >= freq * (x >> 12) >= 16, so one shift reaches 2^20), so with
-// 16 code bytes left a whole byte needs no check.
+// at most (x' >= freq * (x >> 12) >= 16, so one shift reaches 2^20). A byte
+// therefore reads at most 8 words, 16 code bytes, per plane, and a plane
+// with that much code left per byte of a block decodes the whole block
+// without a bounds test.
 constexpr std::ptrdiff_t kFastCodeBytes = 16;
 
-inline bool fast_ready(const PlaneDecoder& s) {
-  return s.x >= kStateLow && s.end - s.in >= kFastCodeBytes;
-}
+// The probability after a decision on p, indexed by 2p + bit: the index is
+// one address computation from the bit.
+constexpr auto kAdaptedByBit = [] {
+  std::array<std::uint16_t, 2 * kProbabilityScale> a{};
+  for (std::uint32_t p = 0; p < kProbabilityScale; ++p) {
+    a[2 * p] = kAdapted[p];
+    a[2 * p + 1] = kAdapted[kProbabilityScale + p];
+  }
+  return a;
+}();
 
-// What a plane's decoder keeps in registers during a fast byte.
-struct DecodeLane {
-  std::uint32_t x;
-  const std::uint8_t* in;
-  std::uint16_t* probabilities;  // the 256 nodes of the byte's context
-  std::uint32_t node;
-  std::uint32_t p;  // probability of the node
+// What a decision chooses by its bit: the state and the next node's
+// probability, each given for a 0 and for a 1.
+struct BitChoice {
+  std::uint32_t state;
+  std::uint32_t next;
 };
 
-inline DecodeLane lane_of(const PlaneDecoder& s, unsigned shift) {
-  std::uint16_t* const probabilities = s.table + (std::size_t{s.previous} >> shift) * 256;
-  return DecodeLane{s.x, s.in, probabilities, 1, probabilities[1]};
+// The bit of a decision, b = (low >= p), is as unpredictable as the data,
+// so everything chosen by it must be a conditional move fed straight by the
+// comparison, not a branch (which compilers make of some of these choices
+// otherwise). Returns b; when b is 1, `chosen` takes the values of `if_one`.
+inline std::size_t choose_by_bit(std::uint32_t low, std::uint32_t p, BitChoice& chosen,
+                                 const BitChoice& if_one) {
+#if defined(__x86_64__)
+  std::size_t bit;
+  asm("xor %k[bit], %k[bit]\n\t"
+      "cmp %[p], %[low]\n\t"
+      "cmovae %[state1], %[state]\n\t"
+      "cmovae %[next1], %[next]\n\t"
+      "setae %b[bit]"
+      : [state] "+r"(chosen.state), [next] "+r"(chosen.next), [bit] "=&r"(bit)
+      : [state1] "r"(if_one.state), [next1] "r"(if_one.next), [low] "r"(low), [p] "r"(p)
+      : "cc");
+  return bit;
+#else
+  const std::size_t bit = low >= p;
+  if (bit) chosen = if_one;
+  return bit;
+#endif
 }
 
-inline std::uint8_t finish_lane(PlaneDecoder& s, const DecodeLane& l) {
-  s.x = l.x;
-  s.in = l.in;
-  s.previous = static_cast<std::uint8_t>(l.node);
-  return s.previous;
+// a when bit is 1, b when it is 0, as a conditional move (see choose_by_bit).
+template <class T>
+inline T pick_by_bit(std::size_t bit, T a, T b) {
+#if defined(__x86_64__)
+  asm("test %[bit], %[bit]\n\tcmovnz %[a], %[b]" : [b] "+r"(b) : [a] "r"(a), [bit] "r"(bit) : "cc");
+  return b;
+#else
+  return bit ? a : b;
+#endif
 }
 
-// One decision without bounds checks. With t = p * (x >> 12):
+// What a plane's decoder keeps in registers between decisions of a block.
+struct FastLane {
+  std::uint32_t x;
+  std::size_t p;       // the node's probability, already loaded
+  std::size_t node;    // 1 to 255, the node within the byte's tree
+  std::uint16_t* row;  // the 256 entries of the byte's context
+  const std::uint8_t* in;
+};
+
+// One decision, bounds unchecked, with the node's adaptation; the next
+// node's probability is next0 or next1 by the bit, which is returned. With
+// t = p * (x >> 12):
 //   bit 0: p * (x >> 12) + low                = t + low,
 //   bit 1: (4096 - p) * (x >> 12) + low - p   = x - t - p,
-// both computed before the bit is known. The word is always loaded and kept
-// only when needed; the probabilities of both children are loaded before
-// the bit picks one, so no table load waits on this decision.
-template <bool kLastBit>
-inline void decide(DecodeLane& l) {
-  const std::uint32_t p = l.p;
-  const std::uint32_t low = l.x & kProbabilityMask;
-  const std::uint32_t t = p * (l.x >> kProbabilityBits);
-  const std::uint32_t bit = low >= p;
-  std::uint32_t child0 = 0;
-  std::uint32_t child1 = 0;
-  // The last node's children lie outside this context's 256 entries.
-  if constexpr (!kLastBit) {
-    child0 = l.probabilities[2 * l.node];
-    child1 = l.probabilities[2 * l.node + 1];
+// both computed before the bit is known, so that the state's chain is a
+// shift, a multiply, an add and a select. A refill is rare (a word per 16
+// bits of information) and so a branch.
+inline std::size_t decide_fast(FastLane& l, std::uint32_t next0, std::uint32_t next1) {
+  const std::uint32_t x = l.x;
+  const auto p = static_cast<std::uint32_t>(l.p);
+  const std::uint32_t low = x & kProbabilityMask;
+  const std::uint32_t t = p * (x >> kProbabilityBits);
+  BitChoice chosen{t + low, next0};
+  const std::size_t bit = choose_by_bit(low, p, chosen, BitChoice{x - p - t, next1});
+  std::uint32_t v = chosen.state;
+  if (v < kStateLow) [[unlikely]] {
+    v = v << 16 | load_le16(l.in);
+    l.in += 2;
   }
-  std::uint32_t v = bit ? l.x - t - p : t + low;
-  const std::uint32_t word = load_le16(l.in);
-  const bool refill = v < kStateLow;
-  v = refill ? (v << 16 | word) : v;
-  l.in += refill ? 2 : 0;
   l.x = v;
-  l.probabilities[l.node] = kAdapted[bit << kProbabilityBits | p];
+  l.row[l.node] = kAdaptedByBit[2 * l.p + bit];
+  l.p = chosen.next;
+  return bit;
+}
+
+// A decision inside the byte: both children's probabilities are loaded
+// before the bit picks one, so no load waits on the bit.
+inline void decide_inner_fast(FastLane& l) {
+  const std::size_t bit = decide_fast(l, l.row[2 * l.node], l.row[2 * l.node + 1]);
   l.node = 2 * l.node + bit;
-  if constexpr (!kLastBit) l.p = bit ? child1 : child0;
 }
 
+// The eighth decision of a byte. Its children are the roots (node 1) of the
+// next byte's two possible contexts, loaded before the bit picks one; a
+// root was last written at this byte's first decision or earlier, so the
+// loads see its current value. Returns the decoded byte.
+inline std::uint8_t decide_last_fast(FastLane& l, std::uint16_t* const* rows) {
+  // node is 128 to 255: the byte's top 7 bits below a leading 1.
+  std::uint16_t* const row0 = rows[(2 * l.node) & 0xFFu];
+  std::uint16_t* const row1 = rows[(2 * l.node + 1) & 0xFFu];
+  const std::size_t bit = decide_fast(l, row0[1], row1[1]);
+  const auto byte = static_cast<std::uint8_t>(2 * l.node + bit);
+  l.row = pick_by_bit(bit, row1, row0);
+  l.node = 1;
+  return byte;
+}
+
+// Decodes bytes [0, count) of every plane into out[kPlanes * i + j] with no
+// bounds test: the caller has checked that every plane's state is at least
+// 2^16 and that it has kFastCodeBytes of code per byte. rows[j][b] is plane
+// j's row for previous byte b.
 template <std::size_t kPlanes>
-void decode_bytes_fast(PlaneDecoder* s, unsigned shift, std::uint8_t* bytes);
-
-template <>
-void decode_bytes_fast<1>(PlaneDecoder* s, unsigned shift, std::uint8_t* bytes) {
-  DecodeLane a = lane_of(s[0], shift);
-  for (int k = 0; k < 7; ++k) decide<false>(a);
-  decide<true>(a);
-  bytes[0] = finish_lane(s[0], a);
-}
-
-// Both planes decision by decision, so that their independent chains overlap.
-template <>
-void decode_bytes_fast<2>(PlaneDecoder* s, unsigned shift, std::uint8_t* bytes) {
-  DecodeLane a = lane_of(s[0], shift);
-  DecodeLane b = lane_of(s[1], shift);
-#pragma GCC unroll 7
-  for (int k = 0; k < 7; ++k) {
-    decide<false>(a);
-    decide<false>(b);
+void decode_block_fast(PlaneDecoder* s, std::uint16_t* const (*rows)[256], std::uint64_t count,
+                       std::uint8_t* out) {
+  FastLane l[kPlanes];
+  for (std::size_t j = 0; j < kPlanes; ++j) {
+    std::uint16_t* const row = rows[j][s[j].previous];
+    l[j] = FastLane{s[j].x, row[1], 1, row, s[j].in};
   }
-  decide<true>(a);
-  decide<true>(b);
-  bytes[0] = finish_lane(s[0], a);
-  bytes[1] = finish_lane(s[1], b);
+  for (std::uint64_t i = 0; i < count; ++i) {
+    // Decision by decision across the planes, so that their chains overlap.
+#pragma GCC unroll 7
+    for (int k = 0; k < 7; ++k) {
+#pragma GCC unroll 2
+      for (std::size_t j = 0; j < kPlanes; ++j) decide_inner_fast(l[j]);
+    }
+#pragma GCC unroll 2
+    for (std::size_t j = 0; j < kPlanes; ++j) out[kPlanes * i + j] = decide_last_fast(l[j], rows[j]);
+  }
+  for (std::size_t j = 0; j < kPlanes; ++j) {
+    s[j].x = l[j].x;
+    s[j].in = l[j].in;
+    if (count > 0) s[j].previous = out[kPlanes * (count - 1) + j];
+  }
 }
 
 // Decodes `count` bytes of every plane into out[kPlanes * i + j], growing
@@ -573,28 +632,36 @@ AResult<Bytes> decode_planes(const std::span<const std::uint8_t>* codes, std::ui
   };
   if (auto grown = grow_to(capacity); !grown) return out_of_memory(grown.error());
 
+  // Each plane's row for every previous byte.
+  std::uint16_t* rows[kPlanes][256];
+  for (std::size_t j = 0; j < kPlanes; ++j) {
+    for (std::size_t b = 0; b < 256; ++b) rows[j][b] = s[j].table + (b >> shift) * 256;
+  }
+
   std::uint64_t i = 0;
   while (i < count) {
     if (i == capacity) {
       capacity = std::min(count, 2 * capacity);
       if (auto grown = grow_to(capacity); !grown) return out_of_memory(grown.error());
     }
-    bool ready = true;
-    while (i < capacity) {
-      for (std::size_t j = 0; j < kPlanes; ++j) ready = ready && fast_ready(s[j]);
-      if (!ready) break;
-      decode_bytes_fast<kPlanes>(s, shift, out.data() + kPlanes * i);
-      ++i;
+    // The bytes that every plane's remaining code covers at the worst rate.
+    std::uint64_t block = capacity - i;
+    for (std::size_t j = 0; j < kPlanes; ++j) {
+      const auto left = static_cast<std::uint64_t>(s[j].end - s[j].in);
+      block = s[j].x < kStateLow ? 0 : std::min(block, left / kFastCodeBytes);
+    }
+    if (block > 0) {
+      decode_block_fast<kPlanes>(s, rows, block, out.data() + kPlanes * i);
+      i += block;
+      continue;
     }
     // A plane near the end of its code, or with a state below 2^16.
-    if (!ready) {
-      for (std::size_t j = 0; j < kPlanes; ++j) {
-        if (!decode_byte_checked(s[j], shift, out[kPlanes * i + j])) {
-          return AransError::Truncated;
-        }
+    for (std::size_t j = 0; j < kPlanes; ++j) {
+      if (!decode_byte_checked(s[j], shift, out[kPlanes * i + j])) {
+        return AransError::Truncated;
       }
-      ++i;
     }
+    ++i;
   }
   return out;
 }
