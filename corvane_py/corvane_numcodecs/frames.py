@@ -105,6 +105,9 @@ def encode_chunk(
             f"({MAX_CHUNK_SAMPLES})"
         )
 
+    if special.all():
+        # Nothing to compress: one run record serves the whole box.
+        lane = None
     # An empty box (every sample is the fill) has no lanes at all.
     lanes = _to_lanes(boxed, lane) if boxed.size else np.empty((0, 0), samples.dtype)
     lane_special = _to_lanes(special, lane) if boxed.size else np.empty((0, 0), bool)
@@ -238,7 +241,11 @@ def unpack_varints(data: bytes, offset: int, count: int) -> tuple[npt.NDArray[np
     looked at and every value fits in int64."""
     if count == 0:
         return np.zeros(0, dtype=np.int64), offset
-    window = np.frombuffer(data, dtype=np.uint8, count=min(len(data) - offset, _MAX_VARINT_BYTES * count), offset=offset)
+    if offset >= len(data):
+        raise FrameError("a number runs past the end of the frame")
+    window = np.frombuffer(
+        data, dtype=np.uint8, count=min(len(data) - offset, _MAX_VARINT_BYTES * count), offset=offset
+    )
     ends = np.flatnonzero(window < 0x80)
     if ends.size < count:
         raise FrameError("a number runs past the end of the frame")
