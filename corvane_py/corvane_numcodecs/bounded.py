@@ -136,7 +136,10 @@ class _Search:
         self._evaluator = evaluator
         self._metric = metric
         self._bound = bound
-        self._guess = guess
+        # Where to start each cutoff's chain: the scale at which the previous
+        # method's chain met the bound (methods differ little), at first the
+        # caller's guess.
+        self._guesses = dict.fromkeys(CUTOFFS, guess)
         self.evaluations: dict[Candidate, Evaluation] = {}
         self._best_size: int | None = None
 
@@ -175,9 +178,9 @@ class _Search:
         return self._best_size is not None and size is not None and size >= self._best_size
 
     def _predicted(self, chain: Callable[[int], Candidate], lowest: int) -> int:
-        """A first scale to try: from the chain's nearest evaluated scale, or
-        the search's guess, moved by the quantisation error's halving per
-        scale."""
+        """A first scale to try: from the chain's nearest evaluated scale,
+        moved by the quantisation error's halving per scale, or the guess
+        for its cutoff."""
         for scale in range(lowest, _HIGHEST + 1):
             evaluation = self.evaluations.get(chain(scale))
             if evaluation is not None:
@@ -185,7 +188,7 @@ class _Search:
                 if error == 0.0:
                     return lowest
                 return scale + math.ceil(math.log2(error / self._bound)) if self._bound > 0 else _HIGHEST
-        return self._guess
+        return self._guesses[chain(_HIGHEST).cutoff]
 
     def _falling(self, chain: Callable[[int], Candidate], scale: int) -> bool:
         """Whether `scale` lies on the falling side of the chain's errors,
@@ -222,6 +225,8 @@ class _Search:
         if self._meets(chain(scale)):
             found = self._walk_down(chain, scale, lowest)
             return found, found
+        if scale == lowest and self._outgrown(chain(scale)):
+            return None, scale + 1
         if scale < _HIGHEST and self._falling(chain, scale):
             # Nothing below meets the bound; walk up.
             while scale < _HIGHEST:
@@ -232,6 +237,8 @@ class _Search:
                 scale += 1
                 if self._meets(chain(scale)):
                     return scale, scale
+                if self._outgrown(chain(scale)):
+                    return None, scale + 1
                 if scale < _HIGHEST and not self._falling(chain, scale):
                     break
             return None, None
@@ -261,6 +268,7 @@ class _Search:
                     lowest = max(lowest, _FIRST_CUTOFF_SCALE)
                 found, next_lowest = self.lowest_meeting(chain, lowest, ceiling)
                 if found is not None:
+                    self._guesses[cutoff] = found
                     candidate = chain(found)
                     ranked = (self.size(candidate), _TIE_ORDER[candidate], candidate)
                     if best is None or ranked < best:
@@ -270,7 +278,6 @@ class _Search:
                     break  # a higher cutoff meets the bound at none of these scales either
                 lowest = next_lowest
                 ceiling = self._fails_from(chain, next_lowest)
-            self._guess = self._first_scale_of(method, default=self._guess)
         return None if best is None else best[2]
 
     @staticmethod
@@ -287,13 +294,6 @@ class _Search:
             return scale > lowest and evaluation is not None and self._metric(evaluation) > self._bound
 
         return fails
-
-    def _first_scale_of(self, method: str, default: int) -> int:
-        """The lowest scale at which a method's "low" chain met the bound:
-        the other methods' guess."""
-        met = [c.scale for c, e in self.evaluations.items()
-               if c.method == method and c.cutoff == CUTOFFS[0] and self._metric(e) <= self._bound]
-        return min(met, default=default)
 
     def closest(self) -> tuple[float, Candidate]:
         """The smallest error measured, and its candidate."""
