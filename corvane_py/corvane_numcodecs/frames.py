@@ -143,11 +143,12 @@ def _data_box(
     extent: list[int] = []
     for dim in range(bits.ndim):
         others = tuple(d for d in range(bits.ndim) if d != dim)
-        present = np.flatnonzero(differs.any(axis=others) if others else differs)
-        if present.size == 0:
+        present = differs.any(axis=others) if others else differs
+        if not present.any():
             return (0,) * bits.ndim, (0,) * bits.ndim
-        start.append(int(present[0]))
-        extent.append(int(present[-1]) + 1 - int(present[0]))
+        first = int(np.argmax(present))
+        start.append(first)
+        extent.append(present.size - int(np.argmax(present[::-1])) - first)
     return tuple(start), tuple(extent)
 
 
