@@ -121,6 +121,12 @@ def test_lanes_too_short_or_axis_out_of_range_are_refused(shape, axis, message):
     assert MIN_LANE_SAMPLES == 256
 
 
+def test_a_chunk_of_more_dimensions_than_a_frame_holds_is_refused():
+    with pytest.raises(ValueError, match=r"^a chunk of shape \(1, 1, .*\) is more than a corvane frame holds "
+                                         r"\(2147483647 samples, 32 dimensions\)$"):
+        encode_chunk(np.full((1,) * 33, np.nan, dtype=np.float32), OPTIONS)
+
+
 @pytest.mark.parametrize("fill", [0.0, -999.0, np.nan])
 def test_the_fill_valued_border_is_cropped_and_restored(fill):
     values = np.full((1000, 4), fill, dtype=np.float64)

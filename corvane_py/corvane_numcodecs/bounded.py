@@ -8,11 +8,13 @@ search does not try them all; it relies on how they relate:
   error grows and the container shrinks. So the scales at which a cutoff
   meets the bound lie within those at which the next lower cutoff does.
 * At one method and cutoff, raising the scale halves the quantisation step:
-  the container grows and the quantisation error falls. But the deepest
-  approximation band saturates at high scales for signals that stay far
-  from their mean, and then the error rises again with the scale. Along
-  the scales the error therefore falls and may rise again (a valley), and
-  the scales that meet the bound form one interval.
+  the container grows and the quantisation error falls (it may stay level
+  from scale 9 to 10, where each cutoff's threshold is the same share of
+  the range). But the deepest approximation band saturates at high scales
+  for signals that stay far from their mean, and then the error rises
+  again with the scale. Along the scales the error therefore falls and may
+  rise again (a valley), and the scales that meet the bound form one
+  interval.
 
 For each method and cutoff the search finds the lowest scale that meets the
 bound, the smallest container of that chain, walking from a predicted scale
@@ -43,10 +45,10 @@ _LOWEST, _HIGHEST = SCALES[0], SCALES[-1]
 #: The lowest scale at which the cutoffs differ (below it no detail
 #: coefficient is zeroed whatever the cutoff).
 _FIRST_CUTOFF_SCALE: Final = 8
-#: Error at scale 0 as a multiple of the signal's range, for a first guess
-#: of the scale: the quantisation error is about this times 2**-scale of the
-#: range (the MIT-BIH ECG gives 2.2 to 3.3 for the maximum, 0.5 to 0.8 for
-#: the RMS error at scales 8 to 11).
+#: For a first guess of the scale: the error is about this times 2**-scale
+#: of the range for recorded signals (an ECG has 2.2 to 3.3 for the maximum
+#: and 0.5 to 0.8 for the RMS error at scales 8 to 11). A poor guess costs
+#: an evaluation or two, never the answer.
 _MAX_ERROR_PER_STEP: Final = 3.0
 _RMS_ERROR_PER_STEP: Final = 0.8
 

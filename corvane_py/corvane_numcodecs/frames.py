@@ -99,10 +99,10 @@ def encode_chunk(
     single_lane = lane is None or samples.size == shape[lane]
     if extent == shape and single_lane and not special.any():
         return corvane.compress_signal(samples.reshape(-1), options)
-    if samples.size > MAX_CHUNK_SAMPLES:
+    if samples.size > MAX_CHUNK_SAMPLES or samples.ndim > MAX_RANK:
         raise ValueError(
-            f"a chunk of {samples.size} samples is more than corvane stores in one chunk "
-            f"({MAX_CHUNK_SAMPLES})"
+            f"a chunk of shape {shape} is more than a corvane frame holds "
+            f"({MAX_CHUNK_SAMPLES} samples, {MAX_RANK} dimensions)"
         )
 
     if special.all():
