@@ -12,6 +12,7 @@ import statistics
 import tempfile
 import time
 
+import dask
 import dask.array as da
 import numpy as np
 import zarr
@@ -33,7 +34,10 @@ def timed_write(client, signal, folder, run):
     source = client.persist(da.from_array(signal, chunks=CHUNK * 10))
     distributed_wait(source)
     start = time.perf_counter()
-    with client.as_current():
+    # to_zarr rechunks what it writes to Dask's automatic chunk size (128 MiB
+    # by default, a single task for this input); 8 MiB gives every worker
+    # tasks of 2,000,000 samples.
+    with client.as_current(), dask.config.set({"array.chunk-size": "8MiB"}):
         da.to_zarr(source, target)
     return time.perf_counter() - start
 
