@@ -95,4 +95,7 @@ def test_numcodecs_codecs_default_to_the_native_defaults():
     for codec in codecs:
         defaults = _native_defaults(codec.__init__)
         del defaults["self"]
+        # The codecs' own option: which axis the lanes run along (None: the
+        # whole chunk is one signal).
+        assert defaults.pop("axis") is None, codec.__name__
         assert defaults == native, codec.__name__

@@ -56,7 +56,7 @@ def test_type_checker_finds_the_installed_types(outside):
     run = _run("mypy", "--strict", "user.py", cwd=outside)
     expected = [
         r'user.py:8: note: Revealed type is "numpy\.ndarray\[.*numpy\.floating\[.*32Bit\]\]\]"',
-        r'user.py:9: note: Revealed type is "corvane_numcodecs\.BoundedContainer"',
+        r'user.py:9: note: Revealed type is "corvane_numcodecs\.bounded\.BoundedContainer"',
         r'user.py:10: note: Revealed type is "(builtins\.)?int"',
         r'user.py:11: error: Argument 1 to "decompress_signal" has incompatible type "bytearray"; '
         r'expected "bytes"  \[arg-type\]',
