@@ -71,6 +71,15 @@ constexpr CompressionMethod kMethods[] = {CompressionMethod::Cdf53, CompressionM
 
 std::string method_name(CompressionMethod m) { return std::string(tag_of(m)); }
 
+constexpr EntropyCoder kCoders[] = {EntropyCoder::Deflate, EntropyCoder::Arans};
+
+using MethodAndCoder = std::tuple<CompressionMethod, EntropyCoder>;
+
+std::string method_and_coder_name(const ::testing::TestParamInfo<MethodAndCoder>& info) {
+  const auto [method, coder] = info.param;
+  return method_name(method) + "_" + std::string(name_of(coder));
+}
+
 // ---------------------------------------------------------------- levels
 
 struct LevelCase {
@@ -349,8 +358,7 @@ struct SmallRange {
   float amplitude;
 };
 
-class SmallRangeSignals
-    : public ::testing::TestWithParam<std::tuple<CompressionMethod, EntropyCoder>> {};
+class SmallRangeSignals : public ::testing::TestWithParam<MethodAndCoder> {};
 
 TEST_P(SmallRangeSignals, KeepTheirShapeWithinTheRelativeError) {
   const auto [method, coder] = GetParam();
@@ -382,12 +390,8 @@ TEST_P(SmallRangeSignals, KeepTheirShapeWithinTheRelativeError) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryMethodAndCoder, SmallRangeSignals,
-    ::testing::Combine(::testing::ValuesIn(kMethods),
-                       ::testing::Values(EntropyCoder::Deflate, EntropyCoder::Arans)),
-    [](const auto& param_info) {
-      return method_name(std::get<0>(param_info.param)) +
-             (std::get<1>(param_info.param) == EntropyCoder::Deflate ? "_deflate" : "_arans");
-    });
+    ::testing::Combine(::testing::ValuesIn(kMethods), ::testing::ValuesIn(kCoders)),
+    method_and_coder_name);
 
 // Signals shorter than the filter are padded before the transform; the
 // reader must plan its bands from the padded length.
@@ -440,8 +444,7 @@ TEST(MalformedContainer, ChecksRunInOrderWithExactMessages) {
 // A header that claims no samples describes nothing the compressor writes;
 // it is refused with the sample-count checks, before the level checks and
 // before the payload is looked at, whatever the method and coder.
-class ZeroSamples
-    : public ::testing::TestWithParam<std::tuple<CompressionMethod, EntropyCoder>> {};
+class ZeroSamples : public ::testing::TestWithParam<MethodAndCoder> {};
 
 TEST_P(ZeroSamples, AreRefusedWithTheSampleCountChecks) {
   const auto [method, coder] = GetParam();
@@ -469,12 +472,8 @@ TEST_P(ZeroSamples, AreRefusedWithTheSampleCountChecks) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryMethodAndCoder, ZeroSamples,
-    ::testing::Combine(::testing::ValuesIn(kMethods),
-                       ::testing::Values(EntropyCoder::Deflate, EntropyCoder::Arans)),
-    [](const auto& param_info) {
-      return method_name(std::get<0>(param_info.param)) +
-             (std::get<1>(param_info.param) == EntropyCoder::Deflate ? "_deflate" : "_arans");
-    });
+    ::testing::Combine(::testing::ValuesIn(kMethods), ::testing::ValuesIn(kCoders)),
+    method_and_coder_name);
 
 TEST(MalformedContainer, LevelTenIsAccepted) {
   Bytes b = compressed(smooth_signal(100000), options(CompressionMethod::Cdf53));
