@@ -25,7 +25,9 @@ def test_text_signatures_and_docstrings():
     assert compress_signal.__doc__ == (
         "Compress a 1-D float32 **or** float64 NumPy array into Corvane `bytes`.\n\n"
         "float64 input is downcast to float32 before compression (the codec works in\n"
-        "f32 internally and always reconstructs f32 on decompress)."
+        "f32 internally and always reconstructs f32 on decompress).\n\n"
+        "A numpy.ma.MaskedArray is compressed with the hidden values under its mask;\n"
+        "pass array.filled(value) or the unmasked samples instead."
     )
     assert decompress_signal.__doc__ == "Decompress a Corvane bytes object into a 1-D float32 NumPy array."
 

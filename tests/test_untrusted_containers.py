@@ -155,7 +155,7 @@ CHILD = textwrap.dedent(
         cases = pickle.load(f)
     # Address space too: a huge reservation that is never touched costs no
     # resident memory, but it is still an allocation sized by the header.
-    limit = status("VmSize") + 512 * 1024 * 1024
+    limit = status("VmSize") + int(sys.argv[2])
     resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
     results = {}
     for name, blob in cases:
@@ -176,15 +176,17 @@ CHILD = textwrap.dedent(
 )
 
 
-def measure(cases, tmp_path):
-    """Decodes every (name, blob) in one fresh child; per name the outcome and
-    the peak extra resident bytes."""
+def measure(cases, tmp_path, address_space=512 * MIB):
+    """Decodes every (name, blob) in one fresh child whose address space may
+    grow by `address_space` bytes; per name the outcome and the peak extra
+    resident bytes."""
     path = tmp_path / "cases.pickle"
     with open(path, "wb") as f:
         pickle.dump(list(cases), f)
     env = dict(os.environ, MALLOC_MMAP_THRESHOLD_="65536", MALLOC_TRIM_THRESHOLD_="65536")
     done = subprocess.run(
-        [sys.executable, "-c", CHILD, str(path)], capture_output=True, text=True, env=env, timeout=300
+        [sys.executable, "-c", CHILD, str(path), str(address_space)],
+        capture_output=True, text=True, env=env, timeout=300,
     )
     assert done.returncode == 0, done.stderr
     return json.loads(done.stdout)
@@ -280,3 +282,49 @@ def test_largest_small_all_zero_container_decodes_within_the_bound(coder, tmp_pa
         assert result["outcome"] == ["ok", samples, 0.0, 0.0], name
         assert result["extra"] < EXTRA_RSS_BOUND, (name, result["extra"] / MIB)
         print(f"{coder} {samples} zero samples, {name}: peak extra RSS {result['extra'] / MIB:.1f} MiB")
+
+
+# Multi-megabyte containers of a long compressible signal (2^25 samples: a
+# slow sine with a spike every 64 samples or so; about 7 MB with either
+# coder). Their coefficient strings are 64 MiB, so a decoder that stored the
+# whole string before looking at the bands would exceed the bound below when
+# the header's count is forged down.
+LONG = 2**25
+
+
+def forged_count(blob, samples):
+    return blob[:16] + struct.pack("<I", samples) + blob[20:]
+
+
+@pytest.fixture(scope="module")
+def long_containers():
+    x = np.sin(np.arange(LONG, dtype=np.float32) * np.float32(1e-4))
+    x[np.random.default_rng(0).integers(0, LONG, LONG // 64)] += 0.3
+    return {coder: compress_signal(x, Options(coder=coder)) for coder in ("arans", "deflate")}
+
+
+@pytest.mark.parametrize("coder", ["arans", "deflate"])
+def test_memory_follows_the_output_not_the_payload(long_containers, coder, tmp_path):
+    # Peak memory of a decompression stays within 3 times the output array
+    # plus 64 MiB, whatever the payload holds beyond what the bands need: a
+    # count forged down decodes the whole payload (a damaged stream would
+    # still be reported) but keeps only the coefficients of its bands. A
+    # count forged up fails once the payload runs out, within the bound of
+    # what it really holds.
+    blob = long_containers[coder]
+    assert len(blob) > 4 * MIB
+    cases = {
+        "forged to 10000": (forged_count(blob, 10_000), 10_000),
+        "honest": (blob, LONG),
+        "forged to 4x": (forged_count(blob, 4 * LONG), LONG),
+    }
+    results = measure([(name, case[0]) for name, case in cases.items()], tmp_path, 2048 * MIB)
+    for name, (_, backed) in cases.items():
+        outcome, extra = results[name]["outcome"], results[name]["extra"]
+        if name == "forged to 4x":
+            assert outcome[0] == "ValueError" and TOO_FEW in outcome[1], (name, outcome)
+        else:
+            assert outcome[:2] == ["ok", backed], (name, outcome)
+        bound = 3 * 4 * backed + EXTRA_RSS_BOUND
+        print(f"{coder} {name}: peak extra RSS {extra / MIB:.1f} MiB (bound {bound / MIB:.0f})")
+        assert extra < bound, (name, extra / MIB)

@@ -1,6 +1,7 @@
 #include "compressor.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -15,9 +16,6 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little,
               "the coefficient string is the in-memory int16 array on a little-endian host");
-
-// Below this range a signal is treated as constant.
-constexpr float kFlatRange = 0.00001f;
 
 struct Extremes {
   float min;
@@ -96,6 +94,17 @@ CResult<tessary::Buffer<std::uint8_t>> compress_samples(std::span<const Sample> 
   const auto& executor = made_executor.value();
   const std::uint64_t filter_length = executor->filter_length();
 
+  // The coefficient count follows from the length and the method alone, so
+  // a coder that could not carry it refuses before any copy or transform.
+  const std::uint64_t levels = levels_for_length(n, filter_length);
+  std::array<tessary::BandSizes, kMaxLevels> band_table;
+  const coders::Coder& coder = coders::coder_for(options.coder());
+  if (auto s = coders::check_capacity(
+          coder, plan_bands(*executor, n, std::span(band_table.data(), levels)));
+      !s) {
+    return std::move(s).error();
+  }
+
   // The working copy has room for the periodic padding of short signals.
   auto made_work =
       tessary::Buffer<float>::for_overwrite(transformed_length(n, filter_length));
@@ -110,9 +119,12 @@ CResult<tessary::Buffer<std::uint8_t>> compress_samples(std::span<const Sample> 
     return CorvaneError::unsupported_configuration(
         "Signal range max - min is not finite in float32, can't normalise it");
   }
+  // Only a signal that cannot be normalised is stored as a constant: range
+  // 0, or a range so small (subnormal) that 1 / range overflows. Any other
+  // range, however small, is mapped to [0, 1] and keeps its shape.
   float mean = 0.0f;
   const std::span<float> signal(work.data(), n);
-  if (range > kFlatRange) {
+  if (range > 0.0f && std::isfinite(1.0f / range)) {
     mean = normalise(signal, ext.min, range);
   } else {
     std::fill(signal.begin(), signal.end(), 0.0f);
@@ -121,9 +133,8 @@ CResult<tessary::Buffer<std::uint8_t>> compress_samples(std::span<const Sample> 
   // Signals shorter than the filter are extended periodically to its length.
   for (std::uint64_t i = n; i < work.size(); ++i) work[i] = work[(i - n) % n];
 
-  const std::uint64_t levels = levels_for_length(n, filter_length);
   auto decomposed = executor->multi_dwt(work, levels);
-  if (!decomposed) return CorvaneError::transform(tessary::render(decomposed.error()));
+  if (!decomposed) return transform_error(decomposed.error());
   auto& dwt_levels = decomposed.value().levels;
   if (dwt_levels.empty()) {
     return CorvaneError::transform("Internal DWT returned zero levels, what shouldn't happen");
@@ -136,8 +147,6 @@ CResult<tessary::Buffer<std::uint8_t>> compress_samples(std::span<const Sample> 
   std::uint64_t detail_count = 0;
   for (const auto& level : dwt_levels) detail_count += level.details.size();
   const std::uint64_t coefficient_count = approximation.size() + detail_count;
-  const coders::Coder& coder = coders::coder_for(options.coder());
-  if (auto s = coders::check_capacity(coder, coefficient_count); !s) return std::move(s).error();
 
   // Quantised planes: the deepest approximation, then the details finest
   // first, each band released once it is quantised. On a little-endian host

@@ -29,6 +29,11 @@ CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data,
     return failed("Can't decompress data bigger than " + std::to_string(kMaxSampleCount) +
                   ", but data was " + std::to_string(header.sample_count));
   }
+  // The compressor refuses empty input, so no container of its has this.
+  if (header.sample_count < kMinSampleCount) {
+    return failed("Min supported sample count is " + std::to_string(kMinSampleCount) +
+                  " but it was " + std::to_string(header.sample_count));
+  }
   if (header.levels > kMaxLevels) {
     return failed("Max supported level is " + std::to_string(kMaxLevels) + " but it was " +
                   std::to_string(header.levels));
@@ -42,18 +47,10 @@ CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data,
   if (!made_executor) return std::move(made_executor).error();
   const auto& executor = made_executor.value();
 
-  // Band sizes, finest level first, from the length the compressor
-  // transformed (see transformed_length).
   const std::uint64_t sample_count = header.sample_count;
-  std::uint64_t length = transformed_length(sample_count, executor->filter_length());
   std::array<tessary::BandSizes, kMaxLevels> band_table;
   const std::span<tessary::BandSizes> bands(band_table.data(), header.levels);
-  for (auto& band : bands) {
-    band = executor->dwt_size(length);
-    length = band.approximation;
-  }
-  std::uint64_t needed = bands.back().approximation;
-  for (const auto& band : bands) needed += band.details;
+  const std::uint64_t needed = plan_bands(*executor, sample_count, bands);
 
   const std::uint64_t available = data.size() - kHeaderLen;
   if (available < header.payload_len) {
@@ -86,7 +83,7 @@ CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data,
     at += bands[k].details;
   }
   auto reconstructed = executor->multi_idwt(ref);
-  if (!reconstructed) return CorvaneError::transform(tessary::render(reconstructed.error()));
+  if (!reconstructed) return transform_error(reconstructed.error());
   tessary::Buffer<float> out = std::move(reconstructed).value();
   coefficients.reset();
 

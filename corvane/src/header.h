@@ -20,6 +20,8 @@ inline constexpr std::array<std::uint8_t, 2> kCompressionKind = {'f', '3'};
 // Largest sample count a container can describe: readers take the count
 // field as a signed 32-bit value.
 inline constexpr std::uint64_t kMaxSampleCount = std::numeric_limits<std::int32_t>::max();
+// Smallest sample count a container can describe: there is no empty signal.
+inline constexpr std::uint64_t kMinSampleCount = 1;
 
 // Every header field in stored order and width; no heap parts, so the record
 // is exactly as large as the bytes it comes from.

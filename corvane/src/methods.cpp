@@ -39,6 +39,25 @@ std::uint64_t transformed_length(std::uint64_t sample_count, std::uint64_t filte
   return std::max(sample_count, filter_length);
 }
 
+std::uint64_t plan_bands(const tessary::DwtExecutor<float>& executor, std::uint64_t sample_count,
+                         std::span<tessary::BandSizes> bands) {
+  std::uint64_t length = transformed_length(sample_count, executor.filter_length());
+  std::uint64_t count = 0;
+  for (auto& band : bands) {
+    band = executor.dwt_size(length);
+    count += band.details;
+    length = band.approximation;
+  }
+  return count + length;
+}
+
+CorvaneError transform_error(const tessary::TessaryError& error) {
+  if (error.kind == tessary::TessaryErrorKind::AllocationFailed) {
+    return CorvaneError::out_of_memory(error);
+  }
+  return CorvaneError::transform(tessary::render(error));
+}
+
 std::uint64_t compute_max_levels(std::uint64_t signal_length, std::uint64_t filter_length) {
   if (signal_length < filter_length) return 1;
   const std::uint64_t q = signal_length / filter_length;

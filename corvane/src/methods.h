@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "executor.h"
 #include "error.h"
@@ -52,6 +53,20 @@ std::uint64_t compute_max_levels(std::uint64_t signal_length, std::uint64_t filt
 // The levels the compressor uses for a signal of n samples (unpadded): 1, 2,
 // 3 or 4 below 20, 40, 60 and 80 samples, compute_max_levels from there on.
 std::uint64_t levels_for_length(std::uint64_t n, std::uint64_t filter_length);
+
+// The bands of a signal of `sample_count` samples (unpadded) decomposed to
+// bands.size() levels by `executor`, finest level first, split from the
+// length the compressor transforms; returns the coefficient count, the
+// deepest approximation plus every details band. This is the container's
+// layout rule: the compressor checks a coder's limit with it before any
+// work, and the decoder locates the bands with it.
+std::uint64_t plan_bands(const tessary::DwtExecutor<float>& executor, std::uint64_t sample_count,
+                         std::span<tessary::BandSizes> bands);
+
+// An engine error from a transform as the codec reports it: a failed
+// allocation is OutOfMemory with the bytes the engine asked for, anything
+// else Transform with the engine's sentence.
+CorvaneError transform_error(const tessary::TessaryError& error);
 
 // The levels a container may claim.
 inline constexpr std::uint8_t kMinLevels = 1;

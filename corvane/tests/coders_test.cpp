@@ -3,6 +3,7 @@
 // trip through it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -113,6 +114,28 @@ TEST_P(EveryCoder, RoundTripsThroughTheSink) {
     ASSERT_TRUE(coder.decode(payload, sink).ok()) << count;
     EXPECT_EQ(sink.kept(), count);
     EXPECT_EQ(floats_of(sink.release()), dequantised(string, count, 0.25f));
+  }
+}
+
+// A decoder hands the sink the whole string, however far it runs past what
+// the bands need (the surplus is decoded, so that damage there is still
+// found, but not kept), across the pieces it decodes at a time.
+TEST_P(EveryCoder, KeepsOnlyTheNeededCoefficientsOfALongerString) {
+  const Coder& coder = coder_for(GetParam());
+  const std::size_t count = 3 * 32768 + 5;
+  Bytes string = coefficient_string(count, 6);
+  string.push_back(0x7F);  // an odd final byte
+  auto container = tessary::Buffer<std::uint8_t>::zeroed(52);
+  ASSERT_TRUE(container.ok());
+  ASSERT_TRUE(coder.encode(string, container.value()).ok());
+  const std::span<const std::uint8_t> payload(container.value().data() + 52,
+                                              container.value().size() - 52);
+  for (const std::size_t needed : {0u, 1u, 32767u, 32768u, 32769u, 70000u, 98309u, 98310u}) {
+    CoefficientSink sink(needed, 0.5f);
+    ASSERT_TRUE(coder.decode(payload, sink).ok()) << needed;
+    EXPECT_EQ(sink.kept(), std::min(needed, count)) << needed;
+    EXPECT_EQ(floats_of(sink.release()), dequantised(string, std::min(needed, count), 0.5f))
+        << needed;
   }
 }
 

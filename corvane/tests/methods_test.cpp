@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,86 @@ TEST_P(ExecutorFailure, DecompressOfAValidContainerReportsOutOfMemory) {
   auto good = decompress(container.value(), {tessary::cpu_features(), &make_executor});
   ASSERT_TRUE(good.ok());
   EXPECT_EQ(good.value().size(), signal.size());
+}
+
+// An executor whose multi-level transforms run out of memory, as the
+// engine reports it (AllocationFailed with the bytes it asked for); every
+// other operation is the real one.
+class OutOfMemoryInTransforms : public tessary::DwtExecutor<float> {
+ public:
+  explicit OutOfMemoryInTransforms(tessary::DwtExecutorHandle<float> real)
+      : real_(std::move(real)) {}
+
+  tessary::TResult<> execute_forward(std::span<const float> input, std::span<float> approximation,
+                                     std::span<float> details) const override {
+    return real_->execute_forward(input, approximation, details);
+  }
+  tessary::TResult<> execute_forward_with_scratch(std::span<const float> input,
+                                                  std::span<float> approximation,
+                                                  std::span<float> details,
+                                                  std::span<float> scratch) const override {
+    return real_->execute_forward_with_scratch(input, approximation, details, scratch);
+  }
+  std::uint64_t required_scratch_size(std::uint64_t input_length) const override {
+    return real_->required_scratch_size(input_length);
+  }
+  tessary::BandSizes dwt_size(std::uint64_t input_length) const override {
+    return real_->dwt_size(input_length);
+  }
+  tessary::TResult<> execute_inverse(std::span<const float> approximation,
+                                     std::span<const float> details,
+                                     std::span<float> output) const override {
+    return real_->execute_inverse(approximation, details, output);
+  }
+  std::uint64_t idwt_size(std::uint64_t approximation_length,
+                          std::uint64_t details_length) const override {
+    return real_->idwt_size(approximation_length, details_length);
+  }
+  std::uint64_t filter_length() const override { return real_->filter_length(); }
+  tessary::TResult<tessary::Dwt<float>> dwt(std::span<const float> signal,
+                                            std::uint64_t level) const override {
+    return real_->dwt(signal, level);
+  }
+  tessary::TResult<tessary::MultiDwt<float>> multi_dwt(std::span<const float>,
+                                                       std::uint64_t) const override {
+    return tessary::make_error(tessary::TessaryErrorKind::AllocationFailed, kRefusedBytes);
+  }
+  tessary::TResult<tessary::Buffer<float>> idwt(const tessary::DwtRef<float>& bands) const override {
+    return real_->idwt(bands);
+  }
+  tessary::TResult<tessary::Buffer<float>> multi_idwt(
+      const tessary::MultiDwtRef<float>&) const override {
+    return tessary::make_error(tessary::TessaryErrorKind::AllocationFailed, kRefusedBytes);
+  }
+
+ private:
+  tessary::DwtExecutorHandle<float> real_;
+};
+
+tessary::TResult<tessary::DwtExecutorHandle<float>> executor_out_of_memory(
+    CompressionMethod method, tessary::CpuFeatures features) {
+  auto real = make_executor(method, features);
+  if (!real) return real;
+  return tessary::DwtExecutorHandle<float>(
+      std::make_shared<OutOfMemoryInTransforms>(std::move(real).value()));
+}
+
+// Running out inside a transform is the codec's OutOfMemory with the bytes,
+// never the engine's own sentence.
+TEST_P(ExecutorFailure, OutOfMemoryInsideTheTransformsIsOutOfMemory) {
+  const auto options = CompressionOptions::create(GetParam(), 11, CutoffLevel::Low,
+                                                  EntropyCoder::Auto).value();
+  const TransformPath failing{tessary::cpu_features(), &executor_out_of_memory};
+  std::vector<float> signal(1000);
+  for (std::size_t i = 0; i < signal.size(); ++i) signal[i] = std::sin(0.1f * i);
+  auto r = compress(signal, options, failing);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().render(), "Out of memory, can't allocate additional 4096");
+  auto container = compress(signal, options);
+  ASSERT_TRUE(container.ok());
+  auto back = decompress(container.value(), failing);
+  ASSERT_FALSE(back.ok());
+  EXPECT_EQ(back.error().render(), "Out of memory, can't allocate additional 4096");
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryMethod, ExecutorFailure,

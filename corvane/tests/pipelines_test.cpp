@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bytes.h"
@@ -67,6 +70,15 @@ constexpr CompressionMethod kMethods[] = {CompressionMethod::Cdf53, CompressionM
                                           CompressionMethod::Db4, CompressionMethod::Sym4};
 
 std::string method_name(CompressionMethod m) { return std::string(tag_of(m)); }
+
+constexpr EntropyCoder kCoders[] = {EntropyCoder::Deflate, EntropyCoder::Arans};
+
+using MethodAndCoder = std::tuple<CompressionMethod, EntropyCoder>;
+
+std::string method_and_coder_name(const ::testing::TestParamInfo<MethodAndCoder>& info) {
+  const auto [method, coder] = info.param;
+  return method_name(method) + "_" + std::string(name_of(coder));
+}
 
 // ---------------------------------------------------------------- levels
 
@@ -188,6 +200,45 @@ TEST(SpecialSignals, RangeOverflowFailsInsteadOfWritingAnUnreadableContainer) {
   EXPECT_EQ(r.error().kind(), CorvaneErrorKind::UnsupportedConfiguration);
 }
 
+TEST(SpecialSignals, RangeWhoseReciprocalOverflowsIsStoredFlat) {
+  // 2e-39 is subnormal: 1 / range is infinite in float, so normalising would
+  // give infinities. The signal is stored as its minimum.
+  std::vector<float> signal(400);
+  for (std::size_t i = 0; i < signal.size(); ++i) signal[i] = (i % 3) * 1e-39f;
+  ASSERT_FALSE(std::isfinite(1.0f / 2e-39f));
+  for (auto coder : {EntropyCoder::Arans, EntropyCoder::Deflate}) {
+    const Bytes b = compressed(signal, options(CompressionMethod::Cdf97, 11, CutoffLevel::Low, coder));
+    EXPECT_EQ(f32_at(b, 20), 0.0f);
+    EXPECT_EQ(f32_at(b, 24), 2e-39f);
+    EXPECT_EQ(f32_at(b, 28), 0.0f);
+    auto out = decompress(b);
+    ASSERT_TRUE(out.ok());
+    for (float v : out.value()) EXPECT_EQ(v, 0.0f);
+  }
+}
+
+// The coefficient count follows from the length and the method, so a
+// signal too long for the rANS coder is refused before a sample is read:
+// here the samples lie in memory that cannot be read at all.
+TEST(SpecialSignals, TooManyCoefficientsForRansIsRefusedBeforeTheSamplesAreRead) {
+  const std::size_t n = (std::size_t{1} << 28) + 1;
+  void* unreadable = mmap(nullptr, n * sizeof(double), PROT_NONE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(unreadable, MAP_FAILED);
+  const std::string refused =
+      "Unsupported compression configuration 'Too many coefficients for the arans coder (";
+  for (const auto method : kMethods) {
+    const auto opts = options(method, 11, CutoffLevel::Low, EntropyCoder::Arans);
+    auto from_floats = compress(std::span(static_cast<const float*>(unreadable), n), opts);
+    ASSERT_FALSE(from_floats.ok());
+    EXPECT_EQ(from_floats.error().render().rfind(refused, 0), 0u) << from_floats.error().render();
+    auto from_doubles = compress(std::span(static_cast<const double*>(unreadable), n), opts);
+    ASSERT_FALSE(from_doubles.ok());
+    EXPECT_EQ(from_doubles.error(), from_floats.error());
+  }
+  munmap(unreadable, n * sizeof(double));
+}
+
 TEST(SpecialSignals, SizeChecks) {
   auto r = compress(std::span<const float>(), CompressionOptions());
   ASSERT_FALSE(r.ok());
@@ -297,6 +348,51 @@ TEST_P(RoundTrip, SmoothAndNoisySignalsStayWithinTheQuantisationError) {
 INSTANTIATE_TEST_SUITE_P(EveryMethodCoderCutoff, RoundTrip, ::testing::ValuesIn(all_round_trips()),
                          round_trip_name);
 
+// A signal is stored flat only when it cannot be normalised. Any other
+// range, however small in absolute terms (strain, displacement, EEG in
+// volts), keeps its shape within the usual error relative to its range, plus
+// the rounding of float samples of its magnitude, which no codec can beat.
+struct SmallRange {
+  const char* name;
+  float offset;
+  float amplitude;
+};
+
+class SmallRangeSignals : public ::testing::TestWithParam<MethodAndCoder> {};
+
+TEST_P(SmallRangeSignals, KeepTheirShapeWithinTheRelativeError) {
+  const auto [method, coder] = GetParam();
+  const SmallRange cases[] = {{"1e-6 sin", 0.0f, 1e-6f},     {"1e-9 sin", 0.0f, 1e-9f},
+                              {"1 + 4e-6 sin", 1.0f, 4e-6f}, {"1e-5 sin", 0.0f, 5e-6f},
+                              {"-3 + 2e-6 sin", -3.0f, 2e-6f}, {"1e-36 sin", 0.0f, 1e-36f}};
+  const RoundTripCase bounds{method, coder, CutoffLevel::Low, 11};
+  for (const SmallRange& c : cases) {
+    std::vector<float> signal(3000);
+    for (std::size_t i = 0; i < signal.size(); ++i) {
+      signal[i] = c.offset + c.amplitude * static_cast<float>(std::sin(i / 20.0));
+    }
+    const auto [lo, hi] = std::minmax_element(signal.begin(), signal.end());
+    const double range = static_cast<double>(*hi) - *lo;
+    const double rounding = std::numeric_limits<float>::epsilon() *
+                            std::max(std::abs(*lo), std::abs(*hi));
+    const Bytes b = compressed(signal, options(method, 11, CutoffLevel::Low, coder));
+    auto out = decompress(b);
+    ASSERT_TRUE(out.ok()) << c.name << ": " << out.error().render();
+    ASSERT_EQ(out.value().size(), signal.size());
+    double worst = 0.0;
+    for (std::size_t i = 0; i < signal.size(); ++i) {
+      worst = std::max(worst, std::abs(static_cast<double>(out.value()[i]) - signal[i]));
+    }
+    EXPECT_LE(worst, error_bound(bounds) * range + rounding)
+        << c.name << ": worst error " << worst / range << " of the range";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryMethodAndCoder, SmallRangeSignals,
+    ::testing::Combine(::testing::ValuesIn(kMethods), ::testing::ValuesIn(kCoders)),
+    method_and_coder_name);
+
 // Signals shorter than the filter are padded before the transform; the
 // reader must plan its bands from the padded length.
 class ShortSignals : public ::testing::TestWithParam<CompressionMethod> {};
@@ -344,6 +440,40 @@ TEST(MalformedContainer, ChecksRunInOrderWithExactMessages) {
                                      std::to_string(payload + 51));
   EXPECT_EQ(decompress_error(Bytes{}), "Header is invalid");
 }
+
+// A header that claims no samples describes nothing the compressor writes;
+// it is refused with the sample-count checks, before the level checks and
+// before the payload is looked at, whatever the method and coder.
+class ZeroSamples : public ::testing::TestWithParam<MethodAndCoder> {};
+
+TEST_P(ZeroSamples, AreRefusedWithTheSampleCountChecks) {
+  const auto [method, coder] = GetParam();
+  const std::string refused =
+      "Can't decompress data, reason: Min supported sample count is 1 but it was 0";
+  Bytes b = compressed(smooth_signal(1000), options(method, 11, CutoffLevel::Low, coder));
+  put_u32(b, 16, 0);
+  EXPECT_EQ(decompress_error(b), refused);
+  for (const std::uint8_t levels : {0, 11}) {
+    Bytes c = b;
+    c[12] = levels;
+    EXPECT_EQ(decompress_error(c), refused) << int{levels};
+  }
+  Bytes cut = b;
+  cut.resize(kHeaderLen + 1);
+  EXPECT_EQ(decompress_error(cut), refused);
+  Bytes junk = b;
+  std::fill(junk.begin() + kHeaderLen, junk.end(), 0xFF);
+  EXPECT_EQ(decompress_error(junk), refused);
+  // The header reader's own checks come first.
+  Bytes scale = b;
+  scale[13] = 5;
+  EXPECT_EQ(decompress_error(scale), "Only scaled 6..12 is supported, but it was 5");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryMethodAndCoder, ZeroSamples,
+    ::testing::Combine(::testing::ValuesIn(kMethods), ::testing::ValuesIn(kCoders)),
+    method_and_coder_name);
 
 TEST(MalformedContainer, LevelTenIsAccepted) {
   Bytes b = compressed(smooth_signal(100000), options(CompressionMethod::Cdf53));

@@ -602,69 +602,144 @@ void decode_block_fast(PlaneDecoder* s, std::uint16_t* const (*rows)[256], std::
   }
 }
 
+// A stream's planes decoded a run of bytes at a time: each call to next
+// goes on where the previous one stopped, so that a caller can keep the
+// bytes, hand them on in pieces or drop them. The first plane that runs out
+// ends decoding with Truncated.
+template <std::size_t kPlanes>
+class PlanesDecoder {
+ public:
+  // Fresh models over `codes`, each of which holds at least its 4-byte
+  // start state.
+  static AResult<PlanesDecoder> make(const std::span<const std::uint8_t>* codes,
+                                     std::uint8_t context_bits) {
+    PlanesDecoder d;
+    const std::size_t table_entries = std::size_t{256} << context_bits;
+    auto made_tables = tessary::Buffer<std::uint16_t>::for_overwrite(kPlanes * table_entries);
+    if (!made_tables) return out_of_memory(made_tables.error());
+    d.tables_ = std::move(made_tables).value();
+    std::fill(d.tables_.begin(), d.tables_.end(), kInitialProbability);
+    d.shift_ = context_shift(context_bits);
+    for (std::size_t j = 0; j < kPlanes; ++j) {
+      d.planes_[j] = PlaneDecoder{load_le32(codes[j].data()), codes[j].data() + 4,
+                                  codes[j].data() + codes[j].size(),
+                                  d.tables_.data() + j * table_entries, 0};
+      // The plane's row for every previous byte.
+      for (std::size_t b = 0; b < 256; ++b) {
+        d.rows_[j][b] = d.planes_[j].table + (b >> d.shift_) * 256;
+      }
+    }
+    return d;
+  }
+
+  // The next `count` bytes of every plane into out[kPlanes * i + j].
+  AResult<> next(std::uint64_t count, std::uint8_t* out) {
+    std::uint64_t i = 0;
+    while (i < count) {
+      // The bytes that every plane's remaining code covers at the worst rate.
+      std::uint64_t block = count - i;
+      for (std::size_t j = 0; j < kPlanes; ++j) {
+        const auto left = static_cast<std::uint64_t>(planes_[j].end - planes_[j].in);
+        block = planes_[j].x < kStateLow ? 0 : std::min(block, left / kFastCodeBytes);
+      }
+      if (block > 0) {
+        decode_block_fast<kPlanes>(planes_, rows_, block, out + kPlanes * i);
+        i += block;
+        continue;
+      }
+      // A plane near the end of its code, or with a state below 2^16.
+      for (std::size_t j = 0; j < kPlanes; ++j) {
+        if (!decode_byte_checked(planes_[j], shift_, out[kPlanes * i + j])) {
+          return AransError::Truncated;
+        }
+      }
+      ++i;
+    }
+    return {};
+  }
+
+ private:
+  PlanesDecoder() = default;
+
+  // The models' tables; planes_ and rows_ point into them (the block stays
+  // where it is when the decoder moves).
+  tessary::Buffer<std::uint16_t> tables_;
+  PlaneDecoder planes_[kPlanes];
+  std::uint16_t* rows_[kPlanes][256];
+  unsigned shift_ = 0;
+};
+
 // Decodes `count` bytes of every plane into out[kPlanes * i + j], growing
 // `out` as bytes arrive (see kInitialOutputBytes); `out` ends up holding
-// kPlanes * count + tail bytes, the tail left for the caller. The first plane
-// that runs out ends the call with Truncated.
+// kPlanes * count + tail bytes, the tail left for the caller.
 template <std::size_t kPlanes, class Bytes>
 AResult<Bytes> decode_planes(const std::span<const std::uint8_t>* codes, std::uint64_t count,
                              std::uint8_t context_bits, std::size_t tail) {
-  const std::size_t table_entries = std::size_t{256} << context_bits;
-  auto made_tables = tessary::Buffer<std::uint16_t>::for_overwrite(kPlanes * table_entries);
-  if (!made_tables) return out_of_memory(made_tables.error());
-  tessary::Buffer<std::uint16_t>& tables = made_tables.value();
-  std::fill(tables.begin(), tables.end(), kInitialProbability);
-  const unsigned shift = context_shift(context_bits);
-
-  PlaneDecoder s[kPlanes];
-  for (std::size_t j = 0; j < kPlanes; ++j) {
-    s[j] = PlaneDecoder{load_le32(codes[j].data()), codes[j].data() + 4,
-                        codes[j].data() + codes[j].size(), tables.data() + j * table_entries, 0};
-  }
-
-  // Capacity in bytes per plane; see kInitialOutputBytes. The output grows
-  // only with bytes decoded, so a failure to grow is memory running out,
-  // never a length the stream made up.
-  std::uint64_t capacity = std::min(count, kInitialOutputBytes);
+  auto made_decoder = PlanesDecoder<kPlanes>::make(codes, context_bits);
+  if (!made_decoder) return made_decoder.error();
+  PlanesDecoder<kPlanes>& decoder = made_decoder.value();
+  // The output grows only with bytes decoded, so a failure to grow is
+  // memory running out, never a length the stream made up.
   Bytes out;
-  const auto grow_to = [&](std::uint64_t per_plane) {
-    return tessary::try_resize(out, kPlanes * per_plane + (per_plane == count ? tail : 0));
-  };
-  if (auto grown = grow_to(capacity); !grown) return out_of_memory(grown.error());
-
-  // Each plane's row for every previous byte.
-  std::uint16_t* rows[kPlanes][256];
-  for (std::size_t j = 0; j < kPlanes; ++j) {
-    for (std::size_t b = 0; b < 256; ++b) rows[j][b] = s[j].table + (b >> shift) * 256;
-  }
-
-  std::uint64_t i = 0;
-  while (i < count) {
-    if (i == capacity) {
-      capacity = std::min(count, 2 * capacity);
-      if (auto grown = grow_to(capacity); !grown) return out_of_memory(grown.error());
+  std::uint64_t done = 0;
+  while (done < count) {
+    const std::uint64_t capacity = std::min(count, std::max(2 * done, kInitialOutputBytes));
+    if (auto grown = tessary::try_resize(out, kPlanes * capacity + (capacity == count ? tail : 0));
+        !grown) {
+      return out_of_memory(grown.error());
     }
-    // The bytes that every plane's remaining code covers at the worst rate.
-    std::uint64_t block = capacity - i;
-    for (std::size_t j = 0; j < kPlanes; ++j) {
-      const auto left = static_cast<std::uint64_t>(s[j].end - s[j].in);
-      block = s[j].x < kStateLow ? 0 : std::min(block, left / kFastCodeBytes);
-    }
-    if (block > 0) {
-      decode_block_fast<kPlanes>(s, rows, block, out.data() + kPlanes * i);
-      i += block;
-      continue;
-    }
-    // A plane near the end of its code, or with a state below 2^16.
-    for (std::size_t j = 0; j < kPlanes; ++j) {
-      if (!decode_byte_checked(s[j], shift, out[kPlanes * i + j])) {
-        return AransError::Truncated;
-      }
-    }
-    ++i;
+    if (auto s = decoder.next(capacity - done, out.data() + kPlanes * done); !s) return s.error();
+    done = capacity;
   }
   return out;
 }
+
+// A stream as the decoder reads it: `pairs` bytes coded in each of `codes`,
+// which come first in the output, followed by `tail` as it stands (the last
+// byte of an odd input, or the whole of a short form, which has no planes).
+struct StreamParts {
+  std::uint64_t pairs = 0;
+  std::uint8_t context_bits = 0;
+  std::span<const std::uint8_t> codes[2];
+  std::span<const std::uint8_t> tail;
+};
+
+// The parts of any byte string, or the error its layout shows before any
+// plane is decoded.
+AResult<StreamParts> read_parts(std::span<const std::uint8_t> stream) {
+  StreamParts parts;
+  if (stream.size() <= kMaxShortFormBytes) {
+    parts.tail = stream;
+    return parts;
+  }
+  const std::size_t odd = stream[0] & 1u;
+  parts.context_bits = stream[1];
+  if (parts.context_bits > kMaxContextBits) return AransError::InconsistentLength;
+
+  std::size_t cursor = 2;
+  auto pairs = rv(stream, cursor);
+  if (!pairs) return pairs.error();
+  if (pairs.value() > kMaxPairs) return AransError::InconsistentLength;
+  auto length0 = rv(stream, cursor);
+  if (!length0) return length0.error();
+  // cursor <= stream.size(), so only a huge L0 can overflow the sum.
+  if (length0.value() > UINT64_MAX - cursor) return AransError::InconsistentLength;
+  const std::uint64_t end0 = cursor + length0.value();
+  if (stream.size() - odd < end0) return AransError::Truncated;
+
+  parts.tail = stream.last(odd);
+  parts.pairs = pairs.value();
+  if (parts.pairs == 0) return parts;
+  parts.codes[0] = stream.subspan(cursor, end0 - cursor);
+  parts.codes[1] = stream.subspan(end0, stream.size() - odd - end0);
+  // Each plane's code needs its 4-byte state.
+  if (parts.codes[0].size() < 4 || parts.codes[1].size() < 4) return AransError::Truncated;
+  return parts;
+}
+
+// Pairs the coder decodes at a time for the codec: 64 KiB of coefficient
+// string, which the sink dequantises while it is still in cache.
+constexpr std::uint64_t kPiecePairs = std::uint64_t{1} << 15;
 
 }  // namespace
 
@@ -703,37 +778,19 @@ AResult<> append_stream(std::span<const std::uint8_t> input, tessary::Buffer<std
 
 AResult<tessary::Buffer<std::uint8_t>> decode_stream(std::span<const std::uint8_t> stream) {
   using Bytes = tessary::Buffer<std::uint8_t>;
-  const auto copied = [](std::span<const std::uint8_t> bytes) -> AResult<Bytes> {
-    auto out = Bytes::for_overwrite(bytes.size());
+  auto read = read_parts(stream);
+  if (!read) return read.error();
+  const StreamParts& parts = read.value();
+  if (parts.pairs == 0) {
+    auto out = Bytes::for_overwrite(parts.tail.size());
     if (!out) return out_of_memory(out.error());
-    if (!bytes.empty()) std::memcpy(out.value().data(), bytes.data(), bytes.size());
+    if (!parts.tail.empty()) std::memcpy(out.value().data(), parts.tail.data(), parts.tail.size());
     return std::move(out).value();
-  };
-  if (stream.size() <= kMaxShortFormBytes) return copied(stream);
-  const std::size_t odd = stream[0] & 1u;
-  const std::uint8_t context_bits = stream[1];
-  if (context_bits > kMaxContextBits) return AransError::InconsistentLength;
-
-  std::size_t cursor = 2;
-  auto pairs = rv(stream, cursor);
-  if (!pairs) return pairs.error();
-  if (pairs.value() > kMaxPairs) return AransError::InconsistentLength;
-  auto length0 = rv(stream, cursor);
-  if (!length0) return length0.error();
-  // cursor <= stream.size(), so only a huge L0 can overflow the sum.
-  if (length0.value() > UINT64_MAX - cursor) return AransError::InconsistentLength;
-  const std::uint64_t end0 = cursor + length0.value();
-  if (stream.size() - odd < end0) return AransError::Truncated;
-
-  const std::uint64_t p = pairs.value();
-  if (p == 0) return copied(stream.last(odd));
-  const std::span<const std::uint8_t> codes[2] = {
-      stream.subspan(cursor, end0 - cursor), stream.subspan(end0, stream.size() - odd - end0)};
-  // Each plane's code needs its 4-byte state.
-  if (codes[0].size() < 4 || codes[1].size() < 4) return AransError::Truncated;
-  auto out = decode_planes<2, Bytes>(codes, p, context_bits, odd);
+  }
+  auto out = decode_planes<2, Bytes>(parts.codes, parts.pairs, parts.context_bits,
+                                     parts.tail.size());
   if (!out) return out;
-  if (odd) out.value().back() = stream.back();
+  if (!parts.tail.empty()) out.value().back() = parts.tail.back();
   return out;
 }
 
@@ -785,11 +842,29 @@ CResult<> encode(std::span<const std::uint8_t> coefficient_string,
   return {};
 }
 
-// The whole stream is decoded before the sink sees it.
+// The stream is decoded a piece at a time into the sink, which keeps only
+// what the bands need: the coefficients after them are decoded (a damaged
+// stream is still reported) but never stored.
 CResult<> decode(std::span<const std::uint8_t> payload, coders::CoefficientSink& sink) {
-  auto decoded = decode_stream(payload);
-  if (!decoded) return to_codec_error(decoded.error());
-  return sink.take(decoded.value());
+  auto read = read_parts(payload);
+  if (!read) return to_codec_error(read.error());
+  const StreamParts& parts = read.value();
+  if (parts.pairs > 0) {
+    if (auto s = sink.reserve_for_payload(payload.size()); !s) return s;
+    auto made_decoder = PlanesDecoder<2>::make(parts.codes, parts.context_bits);
+    if (!made_decoder) return to_codec_error(made_decoder.error());
+    auto made_piece =
+        tessary::Buffer<std::uint8_t>::for_overwrite(2 * std::min(parts.pairs, kPiecePairs));
+    if (!made_piece) return CorvaneError::out_of_memory(made_piece.error());
+    std::uint8_t* const piece = made_piece.value().data();
+    for (std::uint64_t done = 0; done < parts.pairs;) {
+      const std::uint64_t count = std::min(parts.pairs - done, kPiecePairs);
+      if (auto s = made_decoder.value().next(count, piece); !s) return to_codec_error(s.error());
+      if (auto s = sink.take({piece, 2 * count}); !s) return s;
+      done += count;
+    }
+  }
+  return sink.take(parts.tail);
 }
 
 }  // namespace corvane::arans

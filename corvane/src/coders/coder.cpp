@@ -23,6 +23,16 @@ constexpr std::array<Coder, 2> kCoders = {{
     {EntropyCoder::Arans, 1, arans::kMaxPairs, &arans::encode, &arans::decode},
 }};
 
+// Coefficient bytes per payload byte up to which a payload is taken at its
+// word: a sink is given room for every coefficient the bands need before
+// decoding starts. A payload that would have to expand more than this (a
+// very flat signal, or a header's forged count) fills a sink that grows as
+// coefficients actually arrive, so that memory follows the payload rather
+// than the claim.
+constexpr std::uint64_t kTrustedRatio = 64;
+// The first block of a sink that is not given all its room at once.
+constexpr std::uint64_t kFirstBlockCoefficients = std::uint64_t{1} << 15;
+
 // q * step for `count` little-endian int16 values; one pass that vectorises.
 void dequantise(const std::uint8_t* bytes, std::uint64_t count, float step, float* out) {
   for (std::uint64_t i = 0; i < count; ++i) {
@@ -36,6 +46,11 @@ void dequantise(const std::uint8_t* bytes, std::uint64_t count, float step, floa
 
 CResult<> CoefficientSink::reserve(std::uint64_t count) {
   return make_room(std::min(count, needed_));
+}
+
+CResult<> CoefficientSink::reserve_for_payload(std::uint64_t payload_bytes) {
+  const std::uint64_t trusted = payload_bytes * kTrustedRatio / 2;
+  return reserve(needed_ <= trusted ? needed_ : kFirstBlockCoefficients);
 }
 
 CResult<> CoefficientSink::make_room(std::uint64_t count) {

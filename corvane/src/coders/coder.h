@@ -37,6 +37,12 @@ class CoefficientSink {
   // as pieces arrive.
   CResult<> reserve(std::uint64_t count);
 
+  // Room for every needed coefficient when a payload of this many bytes
+  // could plausibly decode to them (see kTrustedRatio in coder.cpp), so that
+  // an ordinary container fills its bands without moving them; otherwise a
+  // first block, grown as coefficients actually arrive.
+  CResult<> reserve_for_payload(std::uint64_t payload_bytes);
+
   // The next bytes of the string. A piece may end inside a coefficient; the
   // next piece completes it. A final odd byte is ignored.
   CResult<> take(std::span<const std::uint8_t> bytes);

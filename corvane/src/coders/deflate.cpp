@@ -16,12 +16,6 @@ constexpr std::size_t kZlibPieceBytes = std::size_t{1} << 30;
 // of deflateBound, so a small output grows in steps as zlib fills it.
 constexpr std::size_t kFirstStepBytes = std::size_t{1} << 16;
 
-// Coefficient bytes per payload byte up to which the sink is given room for
-// every coefficient before inflating; a payload that claims more than this
-// (a very flat signal, or a forged count) fills a sink that grows as
-// coefficients actually arrive.
-constexpr std::uint64_t kTrustedRatio = 64;
-
 // Bytes zlib inflates per call. zlib also copies the output of every call
 // (up to its 32 KiB window) into its window, so with pieces no larger than
 // the window every coefficient byte would be copied once more; 256 KiB cuts
@@ -91,9 +85,7 @@ CResult<> decode(std::span<const std::uint8_t> payload, coders::CoefficientSink&
   if (inflateInit2(&zs, -15) != Z_OK) {
     return failed(zs.msg ? zs.msg : "inflate initialisation failed");
   }
-  const std::uint64_t trusted = payload.size() * kTrustedRatio / 2;
-  const std::uint64_t first = sink.needed() <= trusted ? sink.needed() : std::uint64_t{1} << 15;
-  if (auto s = sink.reserve(first); !s) {
+  if (auto s = sink.reserve_for_payload(payload.size()); !s) {
     inflateEnd(&zs);
     return s;
   }
