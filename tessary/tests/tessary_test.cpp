@@ -43,6 +43,18 @@ struct FactoryCase {
 
 void PrintTo(const FactoryCase& c, std::ostream* os) { *os << c.name; }
 
+// The lifting executor class behind a facade handle, by name. The typeid
+// operand is a named reference, so nothing in it is evaluated.
+std::string lifting_of(const DwtExecutorHandle<float>& handle) {
+  const DwtExecutor<float>& executor = *handle;
+  const std::type_info& type = typeid(executor);
+  if (type == typeid(avx::AvxCdf53)) return "AvxCdf53";
+  if (type == typeid(avx::AvxCdf97)) return "AvxCdf97";
+  if (type == typeid(Cdf53)) return "Cdf53";
+  if (type == typeid(Cdf97)) return "Cdf97";
+  return "unknown";
+}
+
 class CdfFactories : public ::testing::TestWithParam<FactoryCase> {};
 
 TEST_P(CdfFactories, ChooseByFeatureWord) {
@@ -51,8 +63,8 @@ TEST_P(CdfFactories, ChooseByFeatureWord) {
   const DwtExecutorHandle<float> cdf97 = Tessary::make_cdf97_f32(c.features).value();
   ASSERT_NE(cdf53, nullptr);
   ASSERT_NE(cdf97, nullptr);
-  EXPECT_EQ(typeid(*cdf53), c.avx ? typeid(avx::AvxCdf53) : typeid(Cdf53));
-  EXPECT_EQ(typeid(*cdf97), c.avx ? typeid(avx::AvxCdf97) : typeid(Cdf97));
+  EXPECT_EQ(lifting_of(cdf53), c.avx ? "AvxCdf53" : "Cdf53");
+  EXPECT_EQ(lifting_of(cdf97), c.avx ? "AvxCdf97" : "Cdf97");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -70,8 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CdfFactories, FacadeUsesTheDetectedFeatures) {
   const DwtExecutorHandle<float> cdf53 = Tessary::make_cdf53_f32();
   const DwtExecutorHandle<float> cdf97 = Tessary::make_cdf97_f32();
-  EXPECT_EQ(typeid(*cdf53), typeid(*Tessary::make_cdf53_f32(cpu_features()).value()));
-  EXPECT_EQ(typeid(*cdf97), typeid(*Tessary::make_cdf97_f32(cpu_features()).value()));
+  EXPECT_EQ(lifting_of(cdf53), lifting_of(Tessary::make_cdf53_f32(cpu_features()).value()));
+  EXPECT_EQ(lifting_of(cdf97), lifting_of(Tessary::make_cdf97_f32(cpu_features()).value()));
   // A handle keeps working after every other handle is gone.
   DwtExecutorHandle<float> kept = Tessary::make_cdf53_f32();
   {
