@@ -18,11 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "avx/cdf53.h"
-#include "avx/cdf97.h"
 #include "cpu/cpu_features.h"
 #include "lifting/cdf53.h"
 #include "lifting/cdf97.h"
+#if TESSARY_HAVE_X86_KERNELS
+#include "avx/cdf53.h"
+#include "avx/cdf97.h"
+#endif
 
 namespace {
 
@@ -127,16 +129,18 @@ void register_lifting(const std::string& name, void (*fn)(benchmark::State&, boo
 const bool kRegistered = [] {
   using tessary::Cdf53;
   using tessary::Cdf97;
+  register_lifting("lifting/cdf53/portable", lifting_round_trip<Cdf53>, false);
+  register_lifting("lifting/cdf97/portable", lifting_round_trip<Cdf97>, false);
+  register_lifting("lifting_steps/cdf53/portable", lifting_steps_round_trip<Cdf53>, false);
+  register_lifting("lifting_steps/cdf97/portable", lifting_steps_round_trip<Cdf97>, false);
+#if TESSARY_HAVE_X86_KERNELS
   using tessary::avx::AvxCdf53;
   using tessary::avx::AvxCdf97;
-  register_lifting("lifting/cdf53/portable", lifting_round_trip<Cdf53>, false);
   register_lifting("lifting/cdf53/avx", lifting_round_trip<AvxCdf53>, true);
-  register_lifting("lifting/cdf97/portable", lifting_round_trip<Cdf97>, false);
   register_lifting("lifting/cdf97/avx", lifting_round_trip<AvxCdf97>, true);
-  register_lifting("lifting_steps/cdf53/portable", lifting_steps_round_trip<Cdf53>, false);
   register_lifting("lifting_steps/cdf53/avx", lifting_steps_round_trip<AvxCdf53>, true);
-  register_lifting("lifting_steps/cdf97/portable", lifting_steps_round_trip<Cdf97>, false);
   register_lifting("lifting_steps/cdf97/avx", lifting_steps_round_trip<AvxCdf97>, true);
+#endif
   return true;
 }();
 

@@ -3,14 +3,16 @@
 #include <memory>
 #include <utility>
 
-#include "avx/cdf53.h"
-#include "avx/cdf97.h"
 #include "banks/factory.h"
 #include "banks/tables.h"
 #include "core/memory.h"
 #include "lifting/cdf53.h"
 #include "lifting/cdf97.h"
 #include "multilevel.h"
+#if TESSARY_HAVE_X86_KERNELS
+#include "avx/cdf53.h"
+#include "avx/cdf97.h"
+#endif
 
 namespace tessary {
 namespace {
@@ -33,11 +35,29 @@ DwtExecutorHandle<float> lifting_instance() {
   return DwtExecutorHandle<float>(std::shared_ptr<const void>(), &instance.object);
 }
 
-template <class Portable, class Avx>
+// The AVX twin of each portable lifting executor.
+template <class Portable>
+struct AvxLifting;
+#if TESSARY_HAVE_X86_KERNELS
+template <>
+struct AvxLifting<Cdf53> {
+  using Executor = avx::AvxCdf53;
+};
+template <>
+struct AvxLifting<Cdf97> {
+  using Executor = avx::AvxCdf97;
+};
+#endif
+
+template <class Portable>
 DwtExecutorHandle<float> lifting_for(CpuFeatures features) {
   switch (choose_lifting_path(features)) {
+#if TESSARY_HAVE_X86_KERNELS
     case KernelPath::Avx:
-      return lifting_instance<Avx>();
+      return lifting_instance<typename AvxLifting<Portable>::Executor>();
+#else
+    case KernelPath::Avx:  // not built for this processor; no word chooses it
+#endif
     case KernelPath::Sse:
     case KernelPath::Portable:
       break;
@@ -62,11 +82,11 @@ DwtExecutorHandle<float> or_empty(TResult<DwtExecutorHandle<float>> made) {
 }  // namespace
 
 TResult<DwtExecutorHandle<float>> Tessary::make_cdf53_f32(CpuFeatures features) {
-  return lifting_for<Cdf53, avx::AvxCdf53>(features);
+  return lifting_for<Cdf53>(features);
 }
 
 TResult<DwtExecutorHandle<float>> Tessary::make_cdf97_f32(CpuFeatures features) {
-  return lifting_for<Cdf97, avx::AvxCdf97>(features);
+  return lifting_for<Cdf97>(features);
 }
 
 TResult<DwtExecutorHandle<float>> Tessary::make_daubechies_f32(CpuFeatures features,

@@ -18,7 +18,19 @@ inline constexpr BorderMode kAllModes[] = {BorderMode::Clamp, BorderMode::Wrap,
                                            BorderMode::Reflect, BorderMode::Reflect101,
                                            BorderMode::Zeros};
 
-inline constexpr KernelPath kAllPaths[] = {KernelPath::Portable, KernelPath::Sse, KernelPath::Avx};
+// The paths this build holds: the x86 ones only on x86 targets.
+inline constexpr KernelPath kAllPaths[] = {
+    KernelPath::Portable,
+#if TESSARY_HAVE_X86_KERNELS
+    KernelPath::Sse, KernelPath::Avx,
+#endif
+};
+inline constexpr ArenaWriterPath kAllWriterPaths[] = {
+    ArenaWriterPath::Portable,
+#if TESSARY_HAVE_X86_KERNELS
+    ArenaWriterPath::Sse41, ArenaWriterPath::Avx2,
+#endif
+};
 
 inline std::string mode_name(BorderMode mode) {
   switch (mode) {

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <limits>
 
+#if TESSARY_HAVE_X86_KERNELS
 #include "avx/arena.h"
 #include "sse/arena.h"
+#endif
 
 namespace tessary {
 namespace {
@@ -92,10 +94,16 @@ TResult<> write_arena(std::span<const float> input, std::span<float> arena, std:
 
 ArenaWriter arena_writer(ArenaWriterPath path) {
   switch (path) {
+#if TESSARY_HAVE_X86_KERNELS
     case ArenaWriterPath::Avx2:
       return avx::write_arena;
     case ArenaWriterPath::Sse41:
       return sse::write_arena;
+#else
+    // Not built for this processor (no word supports them): the portable writer.
+    case ArenaWriterPath::Avx2:
+    case ArenaWriterPath::Sse41:
+#endif
     case ArenaWriterPath::Portable:
       break;
   }

@@ -41,7 +41,8 @@ TResult<> write_arena_with(const ArenaMoves& moves, std::span<const float> input
 TResult<> write_arena(std::span<const float> input, std::span<float> arena, std::uint64_t left,
                       std::uint64_t right, BorderMode mode);
 
-// The writer of one path, whatever this processor supports (tests call each).
+// The writer of one path, whatever this processor supports (tests call each);
+// the portable writer for a path this build does not hold.
 ArenaWriter arena_writer(ArenaWriterPath path);
 
 // The process-wide writer: chosen by choose_arena_writer_path from the

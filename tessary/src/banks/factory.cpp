@@ -2,20 +2,28 @@
 
 #include <vector>
 
-#include "avx/fixed_taps.h"
 #include "banks/fixed_taps.h"
 #include "core/memory.h"
+#if TESSARY_HAVE_X86_KERNELS
+#include "avx/fixed_taps.h"
 #include "sse/fixed_taps.h"
+#endif
 
 namespace tessary {
 
 TResult<IncompleteDwtExecutorHandle<float>> make_filter_bank_f32(
     KernelPath path, BorderMode mode, std::span<const float> low_pass) {
   switch (path) {
+#if TESSARY_HAVE_X86_KERNELS
     case KernelPath::Avx:
       return avx::make_bank_f32(mode, low_pass);
     case KernelPath::Sse:
       return sse::make_bank_f32(mode, low_pass);
+#else
+    // Not built for this processor (no word supports them): portable banks.
+    case KernelPath::Avx:
+    case KernelPath::Sse:
+#endif
     case KernelPath::Portable:
       break;
   }

@@ -17,6 +17,7 @@ namespace tessary {
 // ZeroOrOddWavelet for an empty or odd L, AllocationFailed when memory runs
 // out. Building runs none of the path's instructions; running a bank of the
 // Sse or Avx path needs what choose_filter_bank_path asks of the processor.
+// A path this build does not hold gives the portable bank.
 TResult<IncompleteDwtExecutorHandle<float>> make_filter_bank_f32(
     KernelPath path, BorderMode mode, std::span<const float> low_pass);
 

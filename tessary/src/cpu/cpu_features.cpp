@@ -1,10 +1,18 @@
 #include "cpu/cpu_features.h"
 
 #include <atomic>
+
+#if TESSARY_HAVE_X86_KERNELS
+#if !defined(__x86_64__)
+#error "the x86 kernels are built only for x86-64 targets"
+#endif
 #include <cpuid.h>
+#endif
 
 namespace tessary {
 namespace {
+
+constexpr bool kX86Kernels = TESSARY_HAVE_X86_KERNELS != 0;
 
 constexpr std::uint32_t kLeaf1EcxFma = 1u << 12;
 constexpr std::uint32_t kLeaf1EcxSse41 = 1u << 19;
@@ -18,6 +26,7 @@ constexpr std::uint64_t kXcr0SseAvxState = 0x6;
 
 std::atomic<CpuFeatures> g_features{0};
 
+#if TESSARY_HAVE_X86_KERNELS
 std::uint64_t read_xcr0() {
   std::uint32_t eax = 0;
   std::uint32_t edx = 0;
@@ -25,6 +34,7 @@ std::uint64_t read_xcr0() {
   __asm__ volatile(".byte 0x0f, 0x01, 0xd0" : "=a"(eax), "=d"(edx) : "c"(0));
   return (static_cast<std::uint64_t>(edx) << 32) | eax;
 }
+#endif
 
 }  // namespace
 
@@ -43,6 +53,7 @@ CpuFeatures features_from_readings(const CpuidReadings& r) {
   return f;
 }
 
+#if TESSARY_HAVE_X86_KERNELS
 CpuidReadings read_cpuid() {
   CpuidReadings r;
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
@@ -58,6 +69,11 @@ CpuidReadings read_cpuid() {
   if ((r.leaf1_ecx & kLeaf1EcxXsave) && (r.leaf1_ecx & kLeaf1EcxOsxsave)) r.xcr0 = read_xcr0();
   return r;
 }
+#else
+// No x86 processor to ask: readings without a standard leaf, which describe
+// no feature.
+CpuidReadings read_cpuid() { return {}; }
+#endif
 
 CpuFeatures cpu_features() {
   CpuFeatures cached = g_features.load(std::memory_order_acquire);
@@ -69,8 +85,8 @@ CpuFeatures cpu_features() {
 
 bool supports(CpuFeatures f, KernelPath path) {
   switch (path) {
-    case KernelPath::Avx: return (f & kCpuAvx2) && (f & kCpuFma);
-    case KernelPath::Sse: return (f & kCpuSse42) != 0;
+    case KernelPath::Avx: return kX86Kernels && (f & kCpuAvx2) && (f & kCpuFma);
+    case KernelPath::Sse: return kX86Kernels && (f & kCpuSse42) != 0;
     case KernelPath::Portable: break;
   }
   return true;
@@ -78,8 +94,8 @@ bool supports(CpuFeatures f, KernelPath path) {
 
 bool supports(CpuFeatures f, ArenaWriterPath path) {
   switch (path) {
-    case ArenaWriterPath::Avx2: return (f & kCpuAvx2) != 0;
-    case ArenaWriterPath::Sse41: return (f & kCpuSse41) != 0;
+    case ArenaWriterPath::Avx2: return kX86Kernels && (f & kCpuAvx2) != 0;
+    case ArenaWriterPath::Sse41: return kX86Kernels && (f & kCpuSse41) != 0;
     case ArenaWriterPath::Portable: break;
   }
   return true;

@@ -5,6 +5,13 @@
 
 #include <cstdint>
 
+// 1 where the build compiles the x86 kernel folders (avx/, sse/) and the
+// CPUID detection, 0 elsewhere; set by tessary/CMakeLists.txt for the target
+// processor.
+#if !defined(TESSARY_HAVE_X86_KERNELS)
+#error "TESSARY_HAVE_X86_KERNELS comes from the build (tessary/CMakeLists.txt)"
+#endif
+
 namespace tessary {
 
 using CpuFeatures = std::uint32_t;
@@ -28,7 +35,8 @@ struct CpuidReadings {
 // Pure: the feature word (without kCpuDetected) that the readings describe.
 CpuFeatures features_from_readings(const CpuidReadings& readings);
 
-// Reads this processor. XGETBV runs only when CPUID reports OSXSAVE.
+// Reads this processor. XGETBV runs only when CPUID reports OSXSAVE. A build
+// without the x86 kernels reads nothing: no standard leaf, so no feature.
 CpuidReadings read_cpuid();
 
 // The process-wide cached feature word (detected on first use; concurrent
@@ -40,7 +48,9 @@ enum class ArenaWriterPath : std::uint8_t { Portable, Sse41, Avx2 };
 
 // What a path asks of the processor: the AVX kernels AVX2 and FMA, the SSE
 // kernels SSE4.2; the AVX2 padding writer AVX2 alone, the SSE one SSE4.1.
-// The portable paths run anywhere.
+// The portable paths run anywhere. A path whose kernels this build does not
+// hold (the x86 ones outside x86 targets) is supported by no word, so no
+// rule below chooses it.
 bool supports(CpuFeatures features, KernelPath path);
 bool supports(CpuFeatures features, ArenaWriterPath path);
 

@@ -14,6 +14,7 @@ namespace tessary {
 namespace {
 
 using testing_support::kAllModes;
+using testing_support::kAllWriterPaths;
 using testing_support::mode_name;
 
 std::string path_name(ArenaWriterPath path) {
@@ -88,8 +89,7 @@ std::string hand_worked_name(
 
 INSTANTIATE_TEST_SUITE_P(
     Writers, HandWorkedArena,
-    ::testing::Combine(::testing::Values(ArenaWriterPath::Portable, ArenaWriterPath::Sse41,
-                                         ArenaWriterPath::Avx2),
+    ::testing::Combine(::testing::ValuesIn(kAllWriterPaths),
                        ::testing::ValuesIn(kHandWorked)),
     hand_worked_name);
 
@@ -125,8 +125,7 @@ TEST_P(WriterAgreement, SameBitsAsTheBorderRule) {
 
 INSTANTIATE_TEST_SUITE_P(
     Writers, WriterAgreement,
-    ::testing::Combine(::testing::Values(ArenaWriterPath::Portable, ArenaWriterPath::Sse41,
-                                         ArenaWriterPath::Avx2),
+    ::testing::Combine(::testing::ValuesIn(kAllWriterPaths),
                        ::testing::ValuesIn(kAllModes)),
     [](const auto& p) {
       return path_name(std::get<0>(p.param)) + "_" + mode_name(std::get<1>(p.param));
@@ -156,8 +155,7 @@ TEST_P(WriterPaths, EmptySignalPadsWithZeros) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, WriterPaths,
-                         ::testing::Values(ArenaWriterPath::Portable, ArenaWriterPath::Sse41,
-                                           ArenaWriterPath::Avx2),
+                         ::testing::ValuesIn(kAllWriterPaths),
                          [](const auto& p) { return path_name(p.param); });
 
 TEST(ArenaWriterChoice, FixedOnceFromTheFeatureWord) {

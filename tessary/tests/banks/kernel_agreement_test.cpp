@@ -2,7 +2,8 @@
 // against the portable bank with the same coefficients: the same sizes,
 // checks and errors, and bands that agree to within the rounding of the sums
 // (the kernels associate the sums differently and the AVX ones fuse
-// multiplies and adds).
+// multiplies and adds). Builds without the x86 kernels keep the tests that
+// cover the portable banks too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,16 +14,18 @@
 #include <string>
 #include <vector>
 
-#include "avx/fixed_taps.h"
 #include "banks/factory.h"
 #include "banks/families.h"
 #include "banks/n_taps.h"
 #include "banks/tables.h"
 #include "engine_test_support.h"
 #include "multilevel.h"
+#include "tessary.h"
+#if TESSARY_HAVE_X86_KERNELS
+#include "avx/fixed_taps.h"
 #include "sse/fixed_taps.h"
 #include "sse/n_taps.h"
-#include "tessary.h"
+#endif
 
 namespace tessary {
 namespace {
@@ -34,6 +37,24 @@ using testing_support::mode_name;
 using testing_support::path_name;
 using testing_support::random_signal;
 
+// Skips the calling test when this processor cannot run `path`.
+#define SKIP_UNLESS_HOST_RUNS(path)                                              \
+  do {                                                                           \
+    if (!host_runs(path)) {                                                      \
+      GTEST_SKIP() << "this processor (or its OS) cannot run the "               \
+                   << path_name(path) << " kernels";                             \
+    }                                                                            \
+  } while (false)
+
+// Db(L/2) rounded to single precision.
+std::vector<float> daubechies_floats(std::uint64_t taps) {
+  const auto table = scaling_filter(static_cast<DaubechiesFamily>(taps / 2 - 1));
+  return std::vector<float>(table.begin(), table.end());
+}
+
+// ---- each wide kernel against the portable bank ----------------------------
+
+#if TESSARY_HAVE_X86_KERNELS
 struct Kernel {
   std::string name;
   KernelPath path;
@@ -80,21 +101,6 @@ IncompleteDwtExecutorHandle<float> build(const Kernel& kernel, BorderMode mode,
   EXPECT_EQ(dynamic_cast<const NTapsBank*>(bank.value().get()) != nullptr, kernel.generic)
       << kernel.name;
   return std::move(bank).value();
-}
-
-// Skips the calling test when this processor cannot run `path`.
-#define SKIP_UNLESS_HOST_RUNS(path)                                              \
-  do {                                                                           \
-    if (!host_runs(path)) {                                                      \
-      GTEST_SKIP() << "this processor (or its OS) cannot run the "               \
-                   << path_name(path) << " kernels";                             \
-    }                                                                            \
-  } while (false)
-
-// Db(L/2) rounded to single precision.
-std::vector<float> daubechies_floats(std::uint64_t taps) {
-  const auto table = scaling_filter(static_cast<DaubechiesFamily>(taps / 2 - 1));
-  return std::vector<float>(table.begin(), table.end());
 }
 
 IncompleteDwtExecutorHandle<float> portable_bank(std::uint64_t taps, BorderMode mode) {
@@ -364,6 +370,8 @@ TEST(SseSixteenTaps, IsTheGenericKernelWithItsScratch) {
   EXPECT_EQ(d, d2);
 }
 
+#endif  // TESSARY_HAVE_X86_KERNELS
+
 // The codec's two wavelets (8 taps, periodic border) through each processor
 // path, as the compressor and decompressor use them: every level's bands
 // agree with the portable ones within rounding, and each path reconstructs
@@ -454,9 +462,11 @@ TEST_P(OverwritingSynthesisBits, EqualsAddingIntoZeroes) {
   SKIP_UNLESS_HOST_RUNS(path);
   const auto bank = make_filter_bank_f32(path, BorderMode::Wrap, daubechies_floats(taps)).value();
   const auto* overwriting = dynamic_cast<const OverwritingSynthesis*>(bank.get());
+#if TESSARY_HAVE_X86_KERNELS
   if (path == KernelPath::Sse && taps > sse::kLongestFixedTaps) {
     GTEST_SKIP() << "SSE runs " << taps << " taps in the generic kernel";
   }
+#endif
   ASSERT_NE(overwriting, nullptr);
   std::vector<std::uint64_t> band_lengths;
   for (std::uint64_t m = taps / 2; m <= taps / 2 + 40; ++m) band_lengths.push_back(m);

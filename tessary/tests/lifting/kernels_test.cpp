@@ -180,14 +180,12 @@ TEST_P(LiftingRounding, InverseMatchesReferenceBitForBit) {
   EXPECT_GT(differing, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Executors, LiftingRounding,
-                         ::testing::Values(testing::portable_case(Wavelet::Cdf53),
-                                           testing::avx_case(Wavelet::Cdf53),
-                                           testing::portable_case(Wavelet::Cdf97),
-                                           testing::avx_case(Wavelet::Cdf97)),
+INSTANTIATE_TEST_SUITE_P(Executors, LiftingRounding, ::testing::ValuesIn(testing::all_cases()),
                          testing::case_name);
 
 // ---- AVX against portable -------------------------------------------------
+
+#if TESSARY_HAVE_X86_KERNELS
 
 class LiftingKernelAgreement : public ::testing::TestWithParam<Wavelet> {
  protected:
@@ -234,6 +232,7 @@ INSTANTIATE_TEST_SUITE_P(Wavelets, LiftingKernelAgreement,
                          [](const auto& param_info) {
                            return param_info.param == Wavelet::Cdf53 ? "Cdf53" : "Cdf97";
                          });
+#endif
 
 }  // namespace
 }  // namespace tessary

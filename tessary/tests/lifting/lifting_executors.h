@@ -1,6 +1,7 @@
-// The four lifting executors, for tests parametrised over all of them. The
-// AVX ones are built directly, whatever the host; tests skip them (with the
-// reason) when the host cannot run them.
+// The lifting executors of this build (portable, and AVX on x86 targets),
+// for tests parametrised over all of them. The AVX ones are built directly,
+// whatever the host; tests skip them (with the reason) when the host cannot
+// run them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,12 +9,16 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "avx/cdf53.h"
-#include "avx/cdf97.h"
 #include "cpu/cpu_features.h"
 #include "lifting/cdf53.h"
 #include "lifting/cdf97.h"
+#if TESSARY_HAVE_X86_KERNELS
+#include "avx/cdf53.h"
+#include "avx/cdf97.h"
+#endif
 
 namespace tessary::testing {
 
@@ -37,9 +42,27 @@ inline LiftingCase portable_case(Wavelet w) {
   return {"Cdf97", w, false, std::make_shared<Cdf97>()};
 }
 
+#if TESSARY_HAVE_X86_KERNELS
 inline LiftingCase avx_case(Wavelet w) {
   if (w == Wavelet::Cdf53) return {"AvxCdf53", w, true, std::make_shared<avx::AvxCdf53>()};
   return {"AvxCdf97", w, true, std::make_shared<avx::AvxCdf97>()};
+}
+#endif
+
+// Every executor of `w` in this build, the portable one first.
+inline std::vector<LiftingCase> cases_of(Wavelet w) {
+#if TESSARY_HAVE_X86_KERNELS
+  return {portable_case(w), avx_case(w)};
+#else
+  return {portable_case(w)};
+#endif
+}
+
+// Every executor of both wavelets, CDF 5/3 first.
+inline std::vector<LiftingCase> all_cases() {
+  std::vector<LiftingCase> cases = cases_of(Wavelet::Cdf53);
+  for (LiftingCase& c : cases_of(Wavelet::Cdf97)) cases.push_back(std::move(c));
+  return cases;
 }
 
 inline void PrintTo(Wavelet w, std::ostream* os) {

@@ -312,16 +312,11 @@ TEST_P(Lifting, IdwtReturnsStepErrors) {
   EXPECT_EQ(r.error(), make_error(K::ApproximationSizeMismatch, 3, 2));
 }
 
-INSTANTIATE_TEST_SUITE_P(Executors, Lifting,
-                         ::testing::Values(testing::portable_case(Wavelet::Cdf53),
-                                           testing::avx_case(Wavelet::Cdf53),
-                                           testing::portable_case(Wavelet::Cdf97),
-                                           testing::avx_case(Wavelet::Cdf97)),
+INSTANTIATE_TEST_SUITE_P(Executors, Lifting, ::testing::ValuesIn(testing::all_cases()),
                          testing::case_name);
 
 INSTANTIATE_TEST_SUITE_P(Executors, Cdf53ByHand,
-                         ::testing::Values(testing::portable_case(Wavelet::Cdf53),
-                                           testing::avx_case(Wavelet::Cdf53)),
+                         ::testing::ValuesIn(testing::cases_of(Wavelet::Cdf53)),
                          testing::case_name);
 
 }  // namespace
