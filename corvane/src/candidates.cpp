@@ -168,29 +168,31 @@ std::uint64_t CandidateEvaluator::for_each_band(std::int32_t detail_threshold,
 
 CResult<tessary::Buffer<float>> CandidateEvaluator::reconstructed(
     const CompressionOptions& options) {
-  // The planes the coder would carry, dequantised as the decoder does.
-  auto string = coefficient_string(options);
-  if (!string) return std::move(string).error();
-  if (auto s = coefficients_.resize_for_overwrite(planes_.size()); !s) {
+  if (auto s = transform(options.method()); !s) return std::move(s).error();
+  const std::uint64_t count = for_each_band(0, [](auto&&...) {});
+  if (auto s = coefficients_.resize_for_overwrite(count); !s) {
     return CorvaneError::out_of_memory(s.error());
   }
-  dequantise(planes_, dequantisation_step(options.scale()), coefficients_.data());
-
-  // The bands' views, in the order of the coefficient string.
   tessary::MultiDwtRef<float> ref;
   if (auto s = tessary::try_resize(ref.details, bands_.levels.size()); !s) {
     return CorvaneError::out_of_memory(s.error());
   }
-  std::size_t visited = 0;  // the approximation, then the details finest first
-  for_each_band(0, [&](std::span<const float> band, std::int32_t, std::uint64_t at) {
-    const std::span<const float> kept(coefficients_.data() + at, band.size());
-    if (visited == 0) {
-      ref.approximation = kept;
-    } else {
-      ref.details[visited - 1] = kept;
-    }
-    ++visited;
-  });
+  // The bands as the decoder sees them, in the order of the coefficient
+  // string: the approximation, then the details finest first.
+  const float step = quantisation_step(options.scale());
+  const float inverse_step = dequantisation_step(options.scale());
+  std::size_t visited = 0;
+  for_each_band(cutoff_threshold(options.scale(), options.cutoff()),
+                [&](std::span<const float> band, std::int32_t threshold, std::uint64_t at) {
+                  requantise(band, step, threshold, inverse_step, coefficients_.data() + at);
+                  const std::span<const float> kept(coefficients_.data() + at, band.size());
+                  if (visited == 0) {
+                    ref.approximation = kept;
+                  } else {
+                    ref.details[visited - 1] = kept;
+                  }
+                  ++visited;
+                });
   auto out = executor_->multi_idwt(ref);
   if (!out) return CorvaneError::transform(tessary::render(out.error()));
   return std::move(out).value();

@@ -80,8 +80,11 @@ void quantise(std::span<const float> band, float step, std::int32_t threshold, s
 // implementation of this product can round differently.
 inline float dequantised(std::int16_t q, float step) { return static_cast<float>(q) * step; }
 
-// A plane of quantised coefficients back to floats; one pass.
-void dequantise(std::span<const std::int16_t> plane, float step, float* out);
+// What the decoder makes of a band without the plane in between: each
+// coefficient quantised (step, threshold) and dequantised (inverse_step);
+// one pass.
+void requantise(std::span<const float> band, float step, std::int32_t threshold,
+                float inverse_step, float* out);
 
 // (y + mean) * range + min, as an add, a multiply and an add; the build
 // keeps the compiler from fusing them.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ struct Signal {
   std::vector<double> samples;
   bool as_double;  // given as double (else rounded to float first)
 };
+
+void PrintTo(const Signal& signal, std::ostream* os) { *os << signal.name; }
 
 std::vector<double> wave(std::size_t n, double offset, unsigned seed) {
   std::mt19937 rng(seed);
