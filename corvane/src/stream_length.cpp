@@ -77,6 +77,21 @@ static_assert([] {
 // The smallest frequency of a coded bit: p for a 0, M - p for a 1.
 constexpr std::uint32_t kLowestFrequency = std::min(kLowestP, kScale - kHighestP);
 
+// How many times in a row a node must see the same bit before its
+// probability sits at that bit's fixed point, whatever it was before.
+constexpr std::uint32_t steps_to_settle(std::uint32_t (*update)(std::uint32_t),
+                                        std::uint32_t fixed) {
+  std::uint32_t most = 0;
+  for (std::uint32_t p = kLowestP; p <= kHighestP; ++p) {
+    std::uint32_t steps = 0;
+    for (std::uint32_t q = p; q != fixed; q = update(q)) ++steps;
+    most = std::max(most, steps);
+  }
+  return most;
+}
+constexpr std::uint64_t kSettleSteps =
+    std::max(steps_to_settle(after_zero, kHighestP), steps_to_settle(after_one, kLowestP));
+
 // Units of the cost table per bit, and how far above log2(M / f) an entry
 // may be: the ceiling, plus a unit for the rounding of std::log2.
 constexpr double kCostUnit = 16777216.0;  // 2^24
@@ -84,18 +99,26 @@ constexpr std::uint64_t kCostSlack = 2;
 
 // What the model does with each decision entry p | bit << 12 (p the
 // probability of a 0, out of M): the cost, ceil(log2(M / f) * 2^24) + 1, and
-// the probability after the update.
+// the probability after the update. And the cost of each byte once every
+// node on its path has settled at its bit's fixed point.
 struct DecisionTable {
   std::uint32_t cost[2 * kScale];
   std::uint16_t adapted[2 * kScale];
+  std::uint64_t settled_cost[256];
 
-  DecisionTable() : cost{}, adapted{} {
+  DecisionTable() : cost{}, adapted{}, settled_cost{} {
     for (std::uint32_t bit = 0; bit < 2; ++bit) {
       for (std::uint32_t p = 1; p < kScale; ++p) {
         const double f = bit == 0 ? p : kScale - p;
         cost[bit * kScale + p] =
             static_cast<std::uint32_t>(std::ceil(std::log2(kScale / f) * kCostUnit)) + 1;
         adapted[bit * kScale + p] = static_cast<std::uint16_t>(bit ? after_one(p) : after_zero(p));
+      }
+    }
+    for (std::uint32_t byte = 0; byte < 256; ++byte) {
+      for (std::uint32_t k = 0; k < 8; ++k) {
+        const std::uint32_t bit = (byte >> k) & 1u;
+        settled_cost[byte] += cost[bit * kScale + (bit ? kLowestP : kHighestP)];
       }
     }
   }
@@ -161,9 +184,24 @@ CResult<std::array<PlaneTally, 2>> tally_planes(std::span<const std::uint8_t> in
   std::uint64_t cost0 = 0, cost1 = 0;
   std::uint32_t previous0 = 0, previous1 = 0;
   const std::uint8_t* in = input.data();
+  std::uint64_t repeats = 0;  // pairs in a row equal to the pair before them
   for (std::uint64_t i = 0; i < pairs; ++i) {
     const std::uint32_t byte0 = in[2 * i];
     const std::uint32_t byte1 = in[2 * i + 1];
+    repeats = i > 0 && byte0 == previous0 && byte1 == previous1 ? repeats + 1 : 0;
+    if (repeats > kSettleSteps) {
+      // The pairs before this one coded the same bytes in the same contexts
+      // kSettleSteps times, so every node on both paths sits at its fixed
+      // point: the rest of the run costs the same per pair and changes no
+      // probability. (Long runs of zeros fill the detail bands that a
+      // cutoff thins out.)
+      std::uint64_t end = i + 1;
+      while (end < pairs && in[2 * end] == byte0 && in[2 * end + 1] == byte1) ++end;
+      cost0 += (end - i) * table.settled_cost[byte0];
+      cost1 += (end - i) * table.settled_cost[byte1];
+      i = end - 1;
+      continue;
+    }
     cost0 += byte_cost(plane0 + (previous0 >> shift) * 256, byte0, table);
     cost1 += byte_cost(plane1 + (previous1 >> shift) * 256, byte1, table);
     previous0 = byte0;
