@@ -86,18 +86,12 @@ CResult<CandidateEvaluator> CandidateEvaluator::create_from(std::span<const Samp
   if (!made) return CorvaneError::out_of_memory(made.error());
   tessary::Buffer<float> normalised = std::move(made).value();
   const Extremes extremes = copy_sanitised(samples, normalised.data());
-  const float range = extremes.max - extremes.min;
-  if (auto s = check_range(range); !s) return std::move(s).error();
-  float mean = 0.0f;
-  if (!is_flat(range)) {
-    mean = normalise(normalised, extremes.min, range);
-  } else {
-    std::fill(normalised.begin(), normalised.end(), 0.0f);
-  }
+  auto mean = normalise_sanitised(normalised, extremes);
+  if (!mean) return std::move(mean).error();
 
   auto given = copy_of(samples);
   if (!given) return std::move(given).error();
-  CandidateEvaluator evaluator(path, std::move(normalised), extremes, mean);
+  CandidateEvaluator evaluator(path, std::move(normalised), extremes, mean.value());
   if constexpr (std::is_same_v<Sample, float>) {
     evaluator.given_floats_ = std::move(given).value();
   } else {

@@ -38,16 +38,9 @@ CResult<tessary::Buffer<std::uint8_t>> compress_samples(std::span<const Sample> 
   if (!made_work) return CorvaneError::out_of_memory(made_work.error());
   tessary::Buffer<float> work = std::move(made_work).value();
   const Extremes ext = copy_sanitised(samples, work.data());
-
-  const float range = ext.max - ext.min;
-  if (auto s = check_range(range); !s) return std::move(s).error();
-  float mean = 0.0f;
-  const std::span<float> signal(work.data(), n);
-  if (!is_flat(range)) {
-    mean = normalise(signal, ext.min, range);
-  } else {
-    std::fill(signal.begin(), signal.end(), 0.0f);
-  }
+  auto normalised = normalise_sanitised(std::span<float>(work.data(), n), ext);
+  if (!normalised) return std::move(normalised).error();
+  const float mean = normalised.value();
 
   // Signals shorter than the filter are extended periodically to its length.
   pad_periodically(work, n);

@@ -74,6 +74,16 @@ float normalise(std::span<float> v, float min, float range) {
   return mean;
 }
 
+CResult<float> normalise_sanitised(std::span<float> signal, const Extremes& extremes) {
+  const float range = extremes.max - extremes.min;
+  if (auto s = check_range(range); !s) return std::move(s).error();
+  if (is_flat(range)) {
+    std::fill(signal.begin(), signal.end(), 0.0f);
+    return 0.0f;
+  }
+  return normalise(signal, extremes.min, range);
+}
+
 void pad_periodically(std::span<float> work, std::uint64_t n) {
   for (std::uint64_t i = n; i < work.size(); ++i) work[i] = work[(i - n) % n];
 }

@@ -44,6 +44,11 @@ bool is_flat(float range);
 // Maps the signal to [0, 1] and removes its mean; returns the mean.
 float normalise(std::span<float> v, float min, float range);
 
+// A sanitised signal with these extremes, normalised in place as the
+// container stores it (all zeros for a flat one); returns its mean (0 when
+// flat), or check_range's error.
+CResult<float> normalise_sanitised(std::span<float> signal, const Extremes& extremes);
+
 // Fills work[n, size) with the signal work[0, n) repeated; the transform of
 // a signal shorter than its filter runs over it extended to that length.
 void pad_periodically(std::span<float> work, std::uint64_t n);

@@ -129,30 +129,17 @@ const DecisionTable& decision_table() {
   return table;
 }
 
-// For every byte and bit k (most significant first): the node that codes
-// the bit in the low 8 bits, the bit itself at bit 12. The node is the
-// byte's top k bits below a leading 1, so the eight steps of a byte are
-// known before any probability is read.
-constexpr auto kBytePaths = [] {
-  std::array<std::array<std::uint16_t, 8>, 256> t{};
-  for (std::uint32_t byte = 0; byte < 256; ++byte) {
-    const std::uint32_t path = 0x100u | byte;
-    for (std::uint32_t k = 0; k < 8; ++k) {
-      t[byte][k] = static_cast<std::uint16_t>(path >> (8 - k) | ((path >> (7 - k)) & 1u) << 12);
-    }
-  }
-  return t;
-}();
-
-// The model over one byte of a plane: its cost, with `row` updated.
+// The model over one byte of a plane: its cost, with `row` updated. The
+// node of the k-th bit (most significant first) is the byte's top k bits
+// below a leading 1, so the eight steps are known before any probability is
+// read and the loads do not wait on each other.
 inline std::uint64_t byte_cost(std::uint16_t* row, std::uint32_t byte, const DecisionTable& table) {
-  const std::uint16_t* const steps = kBytePaths[byte].data();
+  const std::uint32_t path = 0x100u | byte;
   std::uint64_t cost = 0;
 #pragma GCC unroll 8
   for (int k = 0; k < 8; ++k) {
-    const std::uint32_t step = steps[k];
-    const std::uint32_t node = step & 0xFFu;
-    const std::uint32_t entry = row[node] | (step & ~0xFFu);
+    const std::uint32_t node = path >> (8 - k);
+    const std::uint32_t entry = row[node] | ((path >> (7 - k)) & 1u) << arans::kProbabilityBits;
     cost += table.cost[entry];
     row[node] = table.adapted[entry];
   }
