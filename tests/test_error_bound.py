@@ -143,14 +143,14 @@ def _exhaustive(x, bound, rms=False):
 def _synthetic(n=20_000, seed=1):
     rng = np.random.default_rng(seed)
     t = np.arange(n)
-    pulse = np.zeros(n)
-    pulse[n // 2 - n // 100: n // 2 + n // 100] = 1.0
+    spikes = np.zeros(n)
+    spikes[rng.choice(n, 40, replace=False)] = rng.uniform(-1, 1, 40)
     return {
-        "sines + noise": np.sin(t / 50) + 0.5 * np.sin(t / 7) + 0.05 * rng.standard_normal(n),
-        "random walk": np.cumsum(rng.standard_normal(n)),
-        "pulse (saturates)": pulse.astype(np.float32),
-        "chirp": np.sin(t * t / 1e6).astype(np.float32),
-        "1000 + ECG": 1000 + np.load(DATA / "scipy_ecg.npy")[:n],
+        "square wave + noise": np.sign(np.sin(t / 300)) + 0.02 * rng.standard_normal(n),
+        "sawtooth": ((t % 977) / 977.0).astype(np.float32),
+        "sparse spikes": spikes,
+        "decaying oscillation": (np.exp(-t / 5000) * np.sin(t / 13)).astype(np.float32),
+        "ECG - 500": np.load(DATA / "scipy_ecg.npy")[n: 2 * n] - 500,
     }
 
 

@@ -111,45 +111,53 @@ void evaluator_dealloc(PyObject* self) noexcept {
   Py_DECREF(type);  // instances of a heap type hold a reference to it
 }
 
-PyObject* errors(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
+// A method's body: the candidate from its arguments (`format` names the
+// method for PyArg_ParseTupleAndKeywords), the evaluator's answer `ask`
+// gives, and that answer as a Python object, or the codec's error as
+// ValueError.
+template <class Ask, class Convert>
+PyObject* answer(PyObject* self, PyObject* args, PyObject* kwargs, const char* format,
+                 bool with_coder, Ask&& ask, Convert&& convert) noexcept {
   return locked(self, [&]() -> PyObject* {
     corvane::CompressionOptions options;
-    if (!candidate_arguments(args, kwargs, "OOO:errors", false, options)) return nullptr;
-    auto found = as_evaluator(self)->evaluator->errors(options);
+    if (!candidate_arguments(args, kwargs, format, with_coder, options)) return nullptr;
+    auto found = ask(*as_evaluator(self)->evaluator, options);
     if (!found) return corvane_py::raise_codec_error(found.error());
-    return Py_BuildValue("(dd)", found.value().max_abs, found.value().sum_of_squares);
+    return convert(std::move(found).value());
   });
+}
+
+PyObject* errors(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
+  return answer(
+      self, args, kwargs, "OOO:errors", false,
+      [](corvane::CandidateEvaluator& e, const auto& o) { return e.errors(o); },
+      [](const corvane::CandidateErrors& found) {
+        return Py_BuildValue("(dd)", found.max_abs, found.sum_of_squares);
+      });
 }
 
 PyObject* size(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
-  return locked(self, [&]() -> PyObject* {
-    corvane::CompressionOptions options;
-    if (!candidate_arguments(args, kwargs, "OOO|O:size", true, options)) return nullptr;
-    auto found = as_evaluator(self)->evaluator->container_size(options);
-    if (!found) return corvane_py::raise_codec_error(found.error());
-    return PyLong_FromUnsignedLongLong(found.value());
-  });
+  return answer(
+      self, args, kwargs, "OOO|O:size", true,
+      [](corvane::CandidateEvaluator& e, const auto& o) { return e.container_size(o); },
+      [](std::uint64_t found) { return PyLong_FromUnsignedLongLong(found); });
 }
 
 PyObject* size_range(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
-  return locked(self, [&]() -> PyObject* {
-    corvane::CompressionOptions options;
-    if (!candidate_arguments(args, kwargs, "OOO|O:size_range", true, options)) return nullptr;
-    auto found = as_evaluator(self)->evaluator->container_size_range(options);
-    if (!found) return corvane_py::raise_codec_error(found.error());
-    return Py_BuildValue("(KK)", static_cast<unsigned long long>(found.value().lowest),
-                         static_cast<unsigned long long>(found.value().highest));
-  });
+  return answer(
+      self, args, kwargs, "OOO|O:size_range", true,
+      [](corvane::CandidateEvaluator& e, const auto& o) { return e.container_size_range(o); },
+      [](const corvane::LengthRange& found) {
+        return Py_BuildValue("(KK)", static_cast<unsigned long long>(found.lowest),
+                             static_cast<unsigned long long>(found.highest));
+      });
 }
 
 PyObject* decoded(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
-  return locked(self, [&]() -> PyObject* {
-    corvane::CompressionOptions options;
-    if (!candidate_arguments(args, kwargs, "OOO:decoded", false, options)) return nullptr;
-    auto found = as_evaluator(self)->evaluator->decoded(options);
-    if (!found) return corvane_py::raise_codec_error(found.error());
-    return corvane_py::array_from_samples(std::move(found).value());
-  });
+  return answer(
+      self, args, kwargs, "OOO:decoded", false,
+      [](corvane::CandidateEvaluator& e, const auto& o) { return e.decoded(o); },
+      [](tessary::Buffer<float>&& found) { return corvane_py::array_from_samples(std::move(found)); });
 }
 
 template <PyObject* (*F)(PyObject*, PyObject*, PyObject*) noexcept>
