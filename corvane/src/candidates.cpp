@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "coders/coder.h"
 #include "core/memory.h"
@@ -70,6 +71,7 @@ CandidateErrors compare(std::span<const float> reconstruction, std::span<const S
   tally_range(given, reached, given.size(), [](std::size_t) { return 0.0f; }, t);
   double worst = 0.0;
   for (double w : t.worst) worst = std::max(worst, w);
+  static_assert(kSumLanes == 4, "the lanes are combined as the header says");
   const double squares = (t.squares[0] + t.squares[1]) + (t.squares[2] + t.squares[3]);
   // std::max passes over NaN; a NaN sample makes the sum NaN too.
   return {std::isnan(squares) ? squares : worst, squares};
@@ -146,9 +148,14 @@ CResult<> CandidateEvaluator::transform(CompressionMethod method) {
   return {};
 }
 
+std::uint64_t CandidateEvaluator::coefficient_count() const {
+  std::uint64_t count = bands_.levels.back().approximations.size();
+  for (const auto& level : bands_.levels) count += level.details.size();
+  return count;
+}
+
 template <class Visit>
-std::uint64_t CandidateEvaluator::for_each_band(std::int32_t detail_threshold,
-                                                Visit&& visit) const {
+void CandidateEvaluator::for_each_band(std::int32_t detail_threshold, Visit&& visit) const {
   std::uint64_t at = 0;
   const tessary::Buffer<float>& approximation = bands_.levels.back().approximations;
   visit(std::span<const float>(approximation), 0, at);
@@ -157,13 +164,12 @@ std::uint64_t CandidateEvaluator::for_each_band(std::int32_t detail_threshold,
     visit(std::span<const float>(level.details), detail_threshold, at);
     at += level.details.size();
   }
-  return at;
 }
 
 CResult<tessary::Buffer<float>> CandidateEvaluator::reconstructed(
     const CompressionOptions& options) {
   if (auto s = transform(options.method()); !s) return std::move(s).error();
-  const std::uint64_t count = for_each_band(0, [](auto&&...) {});
+  const std::uint64_t count = coefficient_count();
   if (auto s = coefficients_.resize_for_overwrite(count); !s) {
     return CorvaneError::out_of_memory(s.error());
   }
@@ -214,7 +220,7 @@ CResult<CandidateErrors> CandidateEvaluator::errors(const CompressionOptions& op
 CResult<std::span<const std::uint8_t>> CandidateEvaluator::coefficient_string(
     const CompressionOptions& options) {
   if (auto s = transform(options.method()); !s) return std::move(s).error();
-  const std::uint64_t count = for_each_band(0, [](auto&&...) {});
+  const std::uint64_t count = coefficient_count();
   if (auto s = planes_.resize_for_overwrite(count); !s) {
     return CorvaneError::out_of_memory(s.error());
   }

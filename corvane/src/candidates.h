@@ -72,10 +72,12 @@ class CandidateEvaluator {
   CResult<tessary::Buffer<float>> reconstructed(const CompressionOptions& options);
   // The candidate's coefficient string.
   CResult<std::span<const std::uint8_t>> coefficient_string(const CompressionOptions& options);
+  // The coefficients of the held transform's kept bands.
+  std::uint64_t coefficient_count() const;
   // Calls visit(band, threshold, offset) for every kept band of the held
-  // transform in coefficient-string order; returns the coefficient count.
+  // transform in coefficient-string order.
   template <class Visit>
-  std::uint64_t for_each_band(std::int32_t detail_threshold, Visit&& visit) const;
+  void for_each_band(std::int32_t detail_threshold, Visit&& visit) const;
 
   TransformPath path_;
   tessary::Buffer<float> normalised_;  // the sanitised, normalised signal
