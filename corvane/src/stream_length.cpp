@@ -78,19 +78,24 @@ static_assert([] {
 constexpr std::uint32_t kLowestFrequency = std::min(kLowestP, kScale - kHighestP);
 
 // How many times in a row a node must see the same bit before its
-// probability sits at that bit's fixed point, whatever it was before.
+// probability sits at that bit's fixed point, whatever it was before. Both
+// updates keep the order of probabilities (checked below), so no start
+// takes longer than the one at the other end of the range.
 constexpr std::uint32_t steps_to_settle(std::uint32_t (*update)(std::uint32_t),
-                                        std::uint32_t fixed) {
-  std::uint32_t most = 0;
-  for (std::uint32_t p = kLowestP; p <= kHighestP; ++p) {
-    std::uint32_t steps = 0;
-    for (std::uint32_t q = p; q != fixed; q = update(q)) ++steps;
-    most = std::max(most, steps);
-  }
-  return most;
+                                        std::uint32_t from, std::uint32_t fixed) {
+  std::uint32_t steps = 0;
+  for (std::uint32_t q = from; q != fixed; q = update(q)) ++steps;
+  return steps;
 }
+static_assert([] {
+  for (std::uint32_t p = kLowestP; p < kHighestP; ++p) {
+    if (after_zero(p) > after_zero(p + 1) || after_one(p) > after_one(p + 1)) return false;
+  }
+  return true;
+}());
 constexpr std::uint64_t kSettleSteps =
-    std::max(steps_to_settle(after_zero, kHighestP), steps_to_settle(after_one, kLowestP));
+    std::max(steps_to_settle(after_zero, kLowestP, kHighestP),
+             steps_to_settle(after_one, kHighestP, kLowestP));
 
 // Units of the cost table per bit, and how far above log2(M / f) an entry
 // may be: the ceiling, plus a unit for the rounding of std::log2.
