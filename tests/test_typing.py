@@ -41,8 +41,9 @@ def outside(tmp_path, cache, request):
     return tmp_path
 
 
-def test_stub_matches_the_built_module(outside):
-    run = _run("mypy.stubtest", "--mypy-config-file", "mypy.ini", "corvane", cwd=outside)
+@pytest.mark.parametrize("module", ["corvane", "_corvane_bounded"])
+def test_stub_matches_the_built_module(outside, module):
+    run = _run("mypy.stubtest", "--mypy-config-file", "mypy.ini", module, cwd=outside)
     assert run.returncode == 0, run.stdout + run.stderr
 
 

@@ -10,6 +10,7 @@
 
 #include "coders/coder.h"
 #include "header.h"
+#include "stages.h"
 
 namespace corvane {
 namespace {
@@ -17,77 +18,15 @@ namespace {
 static_assert(std::endian::native == std::endian::little,
               "the coefficient string is the in-memory int16 array on a little-endian host");
 
-struct Extremes {
-  float min;
-  float max;
-};
-
-// Copies the samples, replacing NaN by 0, +inf by 1 and -inf by 0, and
-// returns the min and max of the sanitised copy in the same pass. float64
-// samples are rounded to float here too (values beyond the float range
-// become infinities and are sanitised with the rest).
-template <class Sample>
-Extremes copy_sanitised(std::span<const Sample> in, float* out) {
-  float lo = std::numeric_limits<float>::infinity();
-  float hi = -std::numeric_limits<float>::infinity();
-  for (std::size_t i = 0; i < in.size(); ++i) {
-    float v = static_cast<float>(in[i]);
-    if (std::isnan(v)) {
-      v = 0.0f;
-    } else if (std::isinf(v)) {
-      v = v > 0.0f ? 1.0f : 0.0f;
-    }
-    out[i] = v;
-    lo = std::min(lo, v);
-    hi = std::max(hi, v);
-  }
-  return {lo, hi};
-}
-
-// Maps the signal to [0, 1] and removes its mean; returns the mean. The mean
-// is summed in index order into one float accumulator because it is stored in
-// the header: another encoder must arrive at the same bits. The mapping rides
-// along with that serial sum, and the subtraction is a second pass.
-float normalise(std::span<float> v, float min, float range) {
-  const float inv = 1.0f / range;
-  float sum = 0.0f;
-  for (float& x : v) {
-    x = (x - min) * inv;
-    sum += x;
-  }
-  const float mean = sum / static_cast<float>(v.size());
-  for (float& x : v) x -= mean;
-  return mean;
-}
-
-// c * 2^scale clamped to the int16 range and truncated toward zero; with a
-// threshold, values whose magnitude is below it become 0 (-32768 counts as
-// 32768). One pass per band.
-void quantise(std::span<const float> band, float step, std::int32_t threshold,
-              std::int16_t* out) {
-  for (std::size_t i = 0; i < band.size(); ++i) {
-    float v = band[i] * step;
-    v = v < -32768.0f ? -32768.0f : v;
-    v = v > 32767.0f ? 32767.0f : v;
-    const auto q = static_cast<std::int32_t>(v);
-    out[i] = static_cast<std::int16_t>((q < threshold && -q < threshold) ? 0 : q);
-  }
-}
-
 template <class Sample>
 CResult<tessary::Buffer<std::uint8_t>> compress_samples(std::span<const Sample> samples,
                                                         const CompressionOptions& options,
                                                         const TransformPath& path) {
   const std::uint64_t n = samples.size();
-  if (n == 0) return CorvaneError::unsupported_configuration("Can't compress empty data");
+  if (auto s = check_sample_count(n); !s) return std::move(s).error();
   // The working copy and the bands, released as the call goes on, hold the
   // pages the quantised planes and the container then reuse.
   const tessary::MappingReuseScope reuse;
-  if (n > kMaxSampleCount) {
-    return CorvaneError::unsupported_configuration("Can't compress data bigger than " +
-                                                   std::to_string(kMaxSampleCount) +
-                                                   ", but data was " + std::to_string(n));
-  }
 
   auto made_executor = executor_for(options.method(), path);
   if (!made_executor) return std::move(made_executor).error();
@@ -111,34 +50,16 @@ CResult<tessary::Buffer<std::uint8_t>> compress_samples(std::span<const Sample> 
   if (!made_work) return CorvaneError::out_of_memory(made_work.error());
   tessary::Buffer<float> work = std::move(made_work).value();
   const Extremes ext = copy_sanitised(samples, work.data());
-
-  // A range that overflows float would produce a container whose header no
-  // reader accepts; refuse it here instead of reporting success.
-  const float range = ext.max - ext.min;
-  if (!std::isfinite(range)) {
-    return CorvaneError::unsupported_configuration(
-        "Signal range max - min is not finite in float32, can't normalise it");
-  }
-  // Only a signal that cannot be normalised is stored as a constant: range
-  // 0, or a range so small (subnormal) that 1 / range overflows. Any other
-  // range, however small, is mapped to [0, 1] and keeps its shape.
-  float mean = 0.0f;
-  const std::span<float> signal(work.data(), n);
-  if (range > 0.0f && std::isfinite(1.0f / range)) {
-    mean = normalise(signal, ext.min, range);
-  } else {
-    std::fill(signal.begin(), signal.end(), 0.0f);
-  }
+  auto normalised = normalise_sanitised(std::span<float>(work.data(), n), ext);
+  if (!normalised) return std::move(normalised).error();
+  const float mean = normalised.value();
 
   // Signals shorter than the filter are extended periodically to its length.
-  for (std::uint64_t i = n; i < work.size(); ++i) work[i] = work[(i - n) % n];
+  pad_periodically(work, n);
 
-  auto decomposed = executor->multi_dwt(work, levels);
-  if (!decomposed) return transform_error(decomposed.error());
+  auto decomposed = decompose(*executor, work, levels);
+  if (!decomposed) return std::move(decomposed).error();
   auto& dwt_levels = decomposed.value().levels;
-  if (dwt_levels.empty()) {
-    return CorvaneError::transform("Internal DWT returned zero levels, what shouldn't happen");
-  }
   work.reset();
   // Only the deepest approximation is kept.
   for (std::size_t k = 0; k + 1 < dwt_levels.size(); ++k) dwt_levels[k].approximations.reset();
@@ -154,7 +75,7 @@ CResult<tessary::Buffer<std::uint8_t>> compress_samples(std::span<const Sample> 
   auto made_planes = tessary::Buffer<std::int16_t>::for_overwrite(coefficient_count);
   if (!made_planes) return CorvaneError::out_of_memory(made_planes.error());
   tessary::Buffer<std::int16_t> planes = std::move(made_planes).value();
-  const float step = std::ldexp(1.0f, options.scale());
+  const float step = quantisation_step(options.scale());
   const std::int32_t threshold = cutoff_threshold(options.scale(), options.cutoff());
   quantise(approximation, step, 0, planes.data());
   approximation.reset();
@@ -192,11 +113,6 @@ CResult<tessary::Buffer<std::uint8_t>> compress_samples(std::span<const Sample> 
 }
 
 }  // namespace
-
-std::int32_t cutoff_threshold(std::uint8_t scale, CutoffLevel cutoff) {
-  const std::int32_t base = (scale - kMinScale) / 2;  // 0,0,1,1,2,2,3 for scales 6..12
-  return base * multiplier_of(cutoff);
-}
 
 CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const float> samples,
                                                 const CompressionOptions& options,

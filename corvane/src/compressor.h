@@ -23,7 +23,4 @@ CResult<tessary::Buffer<std::uint8_t>> compress(std::span<const double> samples,
                                                 const CompressionOptions& options,
                                                 const TransformPath& path = {});
 
-// Quantised details whose magnitude is below this become zero.
-std::int32_t cutoff_threshold(std::uint8_t scale, CutoffLevel cutoff);
-
 }  // namespace corvane

@@ -8,6 +8,7 @@
 #include "coders/coder.h"
 #include "core/memory.h"
 #include "header.h"
+#include "stages.h"
 
 namespace corvane {
 namespace {
@@ -60,8 +61,7 @@ CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data,
   }
   const auto payload = data.subspan(kHeaderLen, header.payload_len);
 
-  // 2^-scale exactly: 1.0 with the scale taken off its exponent.
-  coders::CoefficientSink sink(needed, std::ldexp(1.0f, -static_cast<int>(header.scale)));
+  coders::CoefficientSink sink(needed, dequantisation_step(header.scale));
   // The header reader accepts only coder bytes that name a coder.
   const coders::Coder& coder = *coders::coder_for_header_byte(header.coder);
   if (auto s = coder.decode(payload, sink); !s) return std::move(s).error();
@@ -87,12 +87,7 @@ CResult<tessary::Buffer<float>> decompress(std::span<const std::uint8_t> data,
   tessary::Buffer<float> out = std::move(reconstructed).value();
   coefficients.reset();
 
-  // (y + mean) * range + min, as an add, a multiply and an add; the build
-  // keeps the compiler from fusing them.
-  const float range = header.max - header.min;
-  const float mean = header.mean;
-  const float min = header.min;
-  for (float& y : out) y = (y + mean) * range + min;
+  denormalise(out, header.min, header.max, header.mean);
   if (auto s = out.resize(sample_count); !s) return CorvaneError::out_of_memory(s.error());
   return out;
 }

@@ -16,6 +16,7 @@
 #include "compressor.h"
 #include "decompressor.h"
 #include "header.h"
+#include "stages.h"
 
 namespace corvane {
 namespace {

@@ -8,7 +8,8 @@ search does not try them all; it relies on how they relate:
   error grows and the container shrinks. So the scales at which a cutoff
   meets the bound lie within those at which the next lower cutoff does.
 * At one method and cutoff, raising the scale halves the quantisation step:
-  the container grows and the quantisation error falls (it may stay level
+  the container grows (by a few bytes less or more where there is little
+  to code) and the quantisation error falls (it may stay level
   from scale 9 to 10, where each cutoff's threshold is the same share of
   the range). But the deepest approximation band saturates at high scales
   for signals that stay far from their mean, and then the error rises
@@ -17,13 +18,23 @@ search does not try them all; it relies on how they relate:
   interval.
 
 For each method and cutoff the search finds the lowest scale that meets the
-bound, the smallest container of that chain, walking from a predicted scale
-(the quantisation error about halves per scale) and telling the falling
-side of the valley from the rising side by the neighbouring scale. At most
-twelve such candidates remain; the smallest wins, with ties going to the
-earlier method, scale and cutoff. A candidate is judged by a pluggable
-evaluator that reports its errors and rANS size; the default one compresses
-and decodes it.
+bound, walking from a predicted scale (the quantisation error about halves
+per scale) and telling the falling side of the valley from the rising side
+by the neighbouring scale. At most twelve such candidates remain, and
+within the few whose sizes come close to the smallest, the chain's next
+meeting scales are compared too; the smallest wins, with ties going to the
+earlier method, scale and cutoff.
+
+A candidate is judged by a pluggable evaluator that reports its errors and
+its rANS container's size. The default one, from the private native module
+``_corvane_bounded``, runs the codec's own steps without making containers:
+the signal is normalised once and each method transformed once, a
+candidate's errors then cost a quantisation, an inverse transform and a
+pass over the samples, and its size is bounded from a pass of the rANS
+coder's model (within about 1.2 % either way). Exact sizes are computed
+only for the finalists whose bounds overlap the smallest one's. The
+reference evaluator, ``RoundTripEvaluator``, compresses and decodes every
+candidate.
 """
 
 from __future__ import annotations
@@ -36,6 +47,7 @@ from typing import Any, Final, NamedTuple, Protocol
 import numpy as np
 import numpy.typing as npt
 
+import _corvane_bounded
 import corvane
 
 from .frames import float_samples
@@ -79,6 +91,10 @@ class CandidateEvaluator(Protocol):
 
     def size(self, candidate: Candidate) -> int:
         """Bytes of the candidate's rANS container."""
+        ...
+
+    def size_range(self, candidate: Candidate) -> tuple[int, int]:
+        """Bounds (lowest, highest) on size(candidate), cheaper than it."""
         ...
 
 
@@ -127,6 +143,31 @@ class RoundTripEvaluator:
     def size(self, candidate: Candidate) -> int:
         return len(self._container(candidate))
 
+    def size_range(self, candidate: Candidate) -> tuple[int, int]:
+        size = self.size(candidate)
+        return size, size
+
+
+class NativeEvaluator:
+    """The evaluator of the native helper: what compress + decompress would
+    give, computed without making or decoding containers, and bounds on the
+    rANS size from the coder's model. Its errors are those of the round trip
+    bit for bit (the sum of squares in another order than NumPy's)."""
+
+    def __init__(self, samples: npt.NDArray[np.floating[Any]]) -> None:
+        self._native = _corvane_bounded.Evaluator(samples)
+        self._count = samples.size
+
+    def evaluate(self, candidate: Candidate) -> Evaluation:
+        max_abs, squares = self._native.errors(*candidate)
+        return Evaluation(max_abs, math.sqrt(squares / self._count))
+
+    def size(self, candidate: Candidate) -> int:
+        return self._native.size(*candidate)
+
+    def size_range(self, candidate: Candidate) -> tuple[int, int]:
+        return self._native.size_range(*candidate)
+
 
 Metric = Callable[[Evaluation], float]
 
@@ -143,6 +184,12 @@ class _Search:
         # caller's guess.
         self._guesses = dict.fromkeys(CUTOFFS, guess)
         self.evaluations: dict[Candidate, Evaluation] = {}
+        #: Bounds on the rANS sizes asked for, and the number of exact sizes
+        #: the evaluator computed.
+        self._ranges: dict[Candidate, tuple[int, int]] = {}
+        self.sized = 0
+        #: The smallest upper bound on the size of a candidate that meets
+        #: the bound, so far.
         self._best_size: int | None = None
 
     def _evaluation(self, candidate: Candidate) -> Evaluation:
@@ -169,15 +216,62 @@ class _Search:
                 self._evaluator.size(candidate), evaluation.container,
             )
             self.evaluations[candidate] = evaluation
+            self.sized += 1
         assert evaluation.size is not None
         return evaluation.size
 
+    def _known_range(self, candidate: Candidate) -> tuple[int, int] | None:
+        evaluation = self.evaluations.get(candidate)
+        if evaluation is not None and evaluation.size is not None:
+            return evaluation.size, evaluation.size
+        return self._ranges.get(candidate)
+
+    def size_range(self, candidate: Candidate) -> tuple[int, int]:
+        found = self._known_range(candidate)
+        if found is None:
+            found = self._ranges[candidate] = self._evaluator.size_range(candidate)
+        return found
+
     def _outgrown(self, candidate: Candidate) -> bool:
-        """Whether a candidate's container is known to be no smaller than
-        the smallest that meets the bound so far (and so, every higher
-        scale of its chain too)."""
-        size = self.evaluations[candidate].size
-        return self._best_size is not None and size is not None and size >= self._best_size
+        """Whether a candidate's container is known, from what was measured
+        so far, to be no smaller than one that meets the bound (and so,
+        every higher scale of its chain too)."""
+        known = self._known_range(candidate)
+        return self._best_size is not None and known is not None and known[0] >= self._best_size
+
+    def _smallest(self, finalists: list[tuple[Callable[[int], Candidate], int]]) -> Candidate | None:
+        """The smallest container among the chains' lowest scales that meet
+        the bound (`finalists`: each chain and that scale), ties going to
+        the earlier candidate.
+
+        Sizes grow with the scale only roughly: where a signal leaves
+        little to code (sparse, or saturated), a higher scale's container
+        can come out a few bytes smaller. So a chain whose lowest meeting
+        scale may be the smallest container is followed up its meeting
+        scales for as long as their lower size bounds do not exceed the
+        smallest upper bound found (sizes are taken not to fall by more than
+        their bounds' width from one scale to the next). Exact sizes are
+        asked only of the candidates left whose lower bound does not exceed
+        it either."""
+        if not finalists:
+            return None
+        ceiling = min(self.size_range(chain(scale))[1] for chain, scale in finalists)
+        contenders: list[Candidate] = []
+        for chain, scale in finalists:
+            if self.size_range(chain(scale))[0] > ceiling:
+                continue
+            contenders.append(chain(scale))
+            while scale < _HIGHEST:
+                scale += 1
+                lowest, highest = self.size_range(chain(scale))
+                if lowest > ceiling or not self._meets(chain(scale)):
+                    break
+                contenders.append(chain(scale))
+                ceiling = min(ceiling, highest)
+        contenders = [c for c in contenders if self.size_range(c)[0] <= ceiling]
+        if len(contenders) == 1:
+            return contenders[0]
+        return min(contenders, key=lambda c: (self.size(c), _TIE_ORDER[c]))
 
     def _predicted(self, chain: Callable[[int], Candidate], lowest: int) -> int:
         """A first scale to try: from the chain's nearest evaluated scale,
@@ -257,13 +351,13 @@ class _Search:
 
     def run(self) -> Candidate | None:
         """The smallest candidate that meets the bound, or None."""
-        best: tuple[int, int, Candidate] | None = None
+        finalists: list[tuple[Callable[[int], Candidate], int]] = []
         for method in METHODS:
             lowest = _LOWEST
             ceiling: Callable[[int], bool] = self._never
             for cutoff in CUTOFFS:
 
-                def chain(scale: int, cutoff: str = cutoff) -> Candidate:
+                def chain(scale: int, method: str = method, cutoff: str = cutoff) -> Candidate:
                     return Candidate(method, scale, cutoff if scale >= _FIRST_CUTOFF_SCALE else CUTOFFS[0])
 
                 if cutoff != CUTOFFS[0]:
@@ -272,15 +366,15 @@ class _Search:
                 if found is not None:
                     self._guesses[cutoff] = found
                     candidate = chain(found)
-                    ranked = (self.size(candidate), _TIE_ORDER[candidate], candidate)
-                    if best is None or ranked < best:
-                        best = ranked
-                        self._best_size = ranked[0]
+                    finalists.append((chain, found))
+                    highest = self.size_range(candidate)[1]
+                    if self._best_size is None or highest < self._best_size:
+                        self._best_size = highest
                 if next_lowest is None or next_lowest > _HIGHEST:
                     break  # a higher cutoff meets the bound at none of these scales either
                 lowest = next_lowest
                 ceiling = self._fails_from(chain, next_lowest)
-        return None if best is None else best[2]
+        return self._smallest(finalists)
 
     @staticmethod
     def _never(scale: int) -> bool:
@@ -319,12 +413,15 @@ class BoundedContainer:
     coder: str
     #: Candidates (method, scale, cutoff) whose errors the search measured.
     evaluated: int
+    #: Candidates whose exact size the search computed to tell them apart
+    #: (the sizes of the others were bounded from the coder's model).
+    sized: int
 
     def __repr__(self) -> str:
         return (
             f"BoundedContainer({self.method}, scale {self.scale}, cutoff {self.cutoff}, "
             f"{self.coder}: {len(self.container):,} bytes, max abs error {self.max_abs_error:.4g}, "
-            f"RMS error {self.rms_error:.4g}, {self.evaluated} candidates evaluated)"
+            f"RMS error {self.rms_error:.4g}, {self.evaluated} candidates evaluated, {self.sized} sized)"
         )
 
 
@@ -385,7 +482,7 @@ def compress_within(
         guess = _HIGHEST
     else:
         guess = math.ceil(math.log2(per_step * span / bound))
-    return _bounded(samples, reference, RoundTripEvaluator(samples, reference), metric, bound, label, guess)
+    return _bounded(samples, reference, NativeEvaluator(samples), metric, bound, label, guess)
 
 
 def _bounded(
@@ -401,12 +498,13 @@ def _bounded(
     that misjudged it is overruled by the measurement and the search runs
     again."""
     measured: dict[Candidate, Evaluation] = {}
-    evaluated = 0
+    evaluated = sized = 0
     while True:
         search = _Search(evaluator, metric, bound, min(max(guess, _LOWEST), _HIGHEST))
         search.evaluations.update(measured)
         winner = search.run()
         evaluated += len(search.evaluations) - len(measured)
+        sized += search.sized
         if winner is None:
             error, (method, scale, cutoff) = search.closest()
             raise ValueError(
@@ -431,4 +529,4 @@ def _bounded(
         deflate_abs, deflate_rms = measured_errors(deflated, reference)
         if metric(Evaluation(deflate_abs, deflate_rms)) <= bound:
             container, coder, max_abs, rms = deflated, "deflate", deflate_abs, deflate_rms
-    return BoundedContainer(container, max_abs, rms, *winner, coder, evaluated)
+    return BoundedContainer(container, max_abs, rms, *winner, coder, evaluated, sized)
