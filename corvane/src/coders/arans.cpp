@@ -562,10 +562,23 @@ inline void decide_inner_fast(FastLane& l) {
 // next byte's two possible contexts, loaded before the bit picks one; a
 // root was last written at this byte's first decision or earlier, so the
 // loads see its current value. Returns the decoded byte.
-inline std::uint8_t decide_last_fast(FastLane& l, std::uint16_t* const* rows) {
+// Where the row of each previous byte starts in a table, for each number of
+// context bits: (byte >> (8 - bits)) * 256. A constant, so that the last
+// decision of a byte finds both candidate rows with a load each, and no
+// decoder has a table of rows to fill first.
+constexpr auto kRowOffsets = [] {
+  std::array<std::array<std::uint32_t, 256>, kMaxContextBits + 1> t{};
+  for (std::uint32_t bits = 0; bits <= kMaxContextBits; ++bits) {
+    for (std::uint32_t byte = 0; byte < 256; ++byte) t[bits][byte] = (byte >> (8 - bits)) * 256;
+  }
+  return t;
+}();
+
+inline std::uint8_t decide_last_fast(FastLane& l, std::uint16_t* table,
+                                     const std::uint32_t* row_offsets) {
   // node is 128 to 255: the byte's top 7 bits below a leading 1.
-  std::uint16_t* const row0 = rows[(2 * l.node) & 0xFFu];
-  std::uint16_t* const row1 = rows[(2 * l.node + 1) & 0xFFu];
+  std::uint16_t* const row0 = table + row_offsets[(2 * l.node) & 0xFFu];
+  std::uint16_t* const row1 = table + row_offsets[(2 * l.node + 1) & 0xFFu];
   const std::size_t bit = decide_fast(l, row0[1], row1[1]);
   const auto byte = static_cast<std::uint8_t>(2 * l.node + bit);
   l.row = pick_by_bit(bit, row1, row0);
@@ -575,14 +588,13 @@ inline std::uint8_t decide_last_fast(FastLane& l, std::uint16_t* const* rows) {
 
 // Decodes bytes [0, count) of every plane into out[kPlanes * i + j] with no
 // bounds test: the caller has checked that every plane's state is at least
-// 2^16 and that it has kFastCodeBytes of code per byte. rows[j][b] is plane
-// j's row for previous byte b.
+// 2^16 and that it has kFastCodeBytes of code per byte.
 template <std::size_t kPlanes>
-void decode_block_fast(PlaneDecoder* s, std::uint16_t* const (*rows)[256], std::uint64_t count,
+void decode_block_fast(PlaneDecoder* s, const std::uint32_t* row_offsets, std::uint64_t count,
                        std::uint8_t* out) {
   FastLane l[kPlanes];
   for (std::size_t j = 0; j < kPlanes; ++j) {
-    std::uint16_t* const row = rows[j][s[j].previous];
+    std::uint16_t* const row = s[j].table + row_offsets[s[j].previous];
     l[j] = FastLane{s[j].x, row[1], 1, row, s[j].in};
   }
   for (std::uint64_t i = 0; i < count; ++i) {
@@ -593,7 +605,7 @@ void decode_block_fast(PlaneDecoder* s, std::uint16_t* const (*rows)[256], std::
       for (std::size_t j = 0; j < kPlanes; ++j) decide_inner_fast(l[j]);
     }
 #pragma GCC unroll 2
-    for (std::size_t j = 0; j < kPlanes; ++j) out[kPlanes * i + j] = decide_last_fast(l[j], rows[j]);
+    for (std::size_t j = 0; j < kPlanes; ++j) out[kPlanes * i + j] = decide_last_fast(l[j], s[j].table, row_offsets);
   }
   for (std::size_t j = 0; j < kPlanes; ++j) {
     s[j].x = l[j].x;
@@ -620,14 +632,11 @@ class PlanesDecoder {
     d.tables_ = std::move(made_tables).value();
     std::fill(d.tables_.begin(), d.tables_.end(), kInitialProbability);
     d.shift_ = context_shift(context_bits);
+    d.context_bits_ = context_bits;
     for (std::size_t j = 0; j < kPlanes; ++j) {
       d.planes_[j] = PlaneDecoder{load_le32(codes[j].data()), codes[j].data() + 4,
                                   codes[j].data() + codes[j].size(),
                                   d.tables_.data() + j * table_entries, 0};
-      // The plane's row for every previous byte.
-      for (std::size_t b = 0; b < 256; ++b) {
-        d.rows_[j][b] = d.planes_[j].table + (b >> d.shift_) * 256;
-      }
     }
     return d;
   }
@@ -643,7 +652,8 @@ class PlanesDecoder {
         block = planes_[j].x < kStateLow ? 0 : std::min(block, left / kFastCodeBytes);
       }
       if (block > 0) {
-        decode_block_fast<kPlanes>(planes_, rows_, block, out + kPlanes * i);
+        decode_block_fast<kPlanes>(planes_, kRowOffsets[context_bits_].data(), block,
+                                  out + kPlanes * i);
         i += block;
         continue;
       }
@@ -661,12 +671,12 @@ class PlanesDecoder {
  private:
   PlanesDecoder() = default;
 
-  // The models' tables; planes_ and rows_ point into them (the block stays
-  // where it is when the decoder moves).
+  // The models' tables; planes_ point into them (the block stays where it
+  // is when the decoder moves).
   tessary::Buffer<std::uint16_t> tables_;
   PlaneDecoder planes_[kPlanes];
-  std::uint16_t* rows_[kPlanes][256];
   unsigned shift_ = 0;
+  std::uint8_t context_bits_ = 0;
 };
 
 // Decodes `count` bytes of every plane into out[kPlanes * i + j], growing
