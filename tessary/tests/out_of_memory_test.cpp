@@ -1,7 +1,7 @@
 // Running out of memory inside the engine. Every allocation that can throw
 // goes through one helper, which must turn the failure into AllocationFailed
 // carrying exactly the bytes that were asked for; the facade's makers and the
-// executors must hand that back (the spec-shaped makers an empty handle)
+// executors must hand that back (the makers for this processor an empty handle)
 // instead of letting an exception out. This binary replaces the global
 // operator new so that a test can make one chosen allocation fail.
 #include <gtest/gtest.h>
