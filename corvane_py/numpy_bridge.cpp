@@ -34,7 +34,7 @@ PyType_Slot kSampleBufferSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSampleBufferSpec = {
+PyType_Spec kSampleBufferShape = {
     "corvane._SampleBuffer",
     sizeof(SampleBuffer),
     0,
@@ -49,7 +49,7 @@ std::atomic<PyTypeObject*> g_sample_buffer_type{nullptr};
 PyTypeObject* sample_buffer_type() {
   PyTypeObject* type = g_sample_buffer_type.load(std::memory_order_acquire);
   if (type != nullptr) return type;
-  auto* made = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&kSampleBufferSpec));
+  auto* made = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&kSampleBufferShape));
   if (made == nullptr) return nullptr;
   if (!g_sample_buffer_type.compare_exchange_strong(type, made, std::memory_order_acq_rel)) {
     Py_DECREF(made);

@@ -75,10 +75,10 @@ constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT;
 #endif
 
-// The class's specification. Its docstring is the text signature with the
+// The class as CPython builds it. Its docstring is the text signature with the
 // codec's defaults and nothing else (__doc__ stays empty); made on the first
 // import and kept for the process.
-PyType_Spec* options_spec() {
+PyType_Spec* options_type_shape() {
   static const std::string doc =
       "CorvnCompressionOptions(method=\"" + std::string(corvane::name_of(corvane::kDefaultMethod)) +
       "\", scale=" + std::to_string(corvane::kDefaultScale) + ", cutoff=\"" +
@@ -89,21 +89,21 @@ PyType_Spec* options_spec() {
       {Py_tp_doc, const_cast<char*>(doc.c_str())},
       {0, nullptr},
   };
-  static PyType_Spec spec = {
+  static PyType_Spec shape = {
       "corvane.CorvnCompressionOptions",
       static_cast<int>(sizeof(OptionsObject)),
       0,
       static_cast<unsigned int>(kFlags),
       slots,
   };
-  return &spec;
+  return &shape;
 }
 
 }  // namespace
 
 int add_options_type(PyObject* module) {
   if (g_options_type == nullptr) {
-    g_options_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(options_spec()));
+    g_options_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(options_type_shape()));
     if (g_options_type == nullptr) return -1;
   }
   return PyModule_AddType(module, g_options_type);

@@ -199,7 +199,7 @@ constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT;
 #endif
 
-PyType_Spec kSpec = {
+PyType_Spec kEvaluatorShape = {
     "_corvane_bounded.Evaluator",
     static_cast<int>(sizeof(EvaluatorObject)),
     0,
@@ -210,7 +210,7 @@ PyType_Spec kSpec = {
 }  // namespace
 
 int add_evaluator_type(PyObject* module) {
-  PyObject* type = PyType_FromSpec(&kSpec);
+  PyObject* type = PyType_FromSpec(&kEvaluatorShape);
   if (type == nullptr) return -1;
   const int rc = PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type));
   Py_DECREF(type);
